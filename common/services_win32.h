@@ -1,0 +1,56 @@
+// The Win32 versions of the platform services.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "common/services.h"
+
+namespace wheel {
+
+class Win32Clock final : public Clock {
+public:
+    uint32_t TickCount() override { return GetTickCount(); }
+};
+
+// timeSetEvent with TIME_KILL_SYNCHRONOUS, so that timeKillEvent returns only when the
+// callback is not running and cannot start again.
+class MultimediaTimer final : public PeriodicTimer {
+public:
+    uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, TimerCallback callback,
+                   void* user) override;
+    void Kill(uint32_t id) override;
+
+    struct Thunk {
+        TimerCallback callback;
+        void* user;
+    };
+
+private:
+    std::mutex mutex_;
+    // Each running timer's callback and user value, freed when the timer is killed.
+    std::map<uint32_t, std::unique_ptr<Thunk>> thunks_;
+};
+
+// The store lock as a named auto-reset event shared by every process that loads the library.
+class NamedEventLock final : public StoreLock {
+public:
+    NamedEventLock() = default;
+    NamedEventLock(const NamedEventLock&) = delete;
+    NamedEventLock& operator=(const NamedEventLock&) = delete;
+    ~NamedEventLock() { Close(); }
+
+    // CreateEventA(no security, auto reset, initially signalled, name); false when it fails.
+    bool Create(const char* name);
+    void Close();
+    HANDLE handle() const { return event_; }
+
+    bool Wait(uint32_t milliseconds) override;
+    void Signal() override;
+
+private:
+    HANDLE event_ = nullptr;
+};
+
+}  // namespace wheel

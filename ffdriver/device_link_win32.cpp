@@ -1,0 +1,147 @@
+#include "device_link_win32.h"
+
+#include <setupapi.h>
+// The HID headers do not declare C linkage themselves.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace dravik {
+
+namespace {
+
+// Declared here rather than taken from import libraries that may not carry them.
+const GUID kIidDirectInput7A = {0x9A4CB684, 0x236D, 0x11D3,
+                                {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
+const GUID kIidJoyConfig = {0x1DE12AB1, 0xC9F5, 0x11CF,
+                            {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID kGuidHidClass = {0x745A17A0, 0x74D3, 0x11D0,
+                            {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
+
+template <typename T>
+struct ComReleaser {
+    void operator()(T* p) const {
+        if (p != nullptr) {
+            p->Release();
+        }
+    }
+};
+template <typename T>
+using ComOwner = std::unique_ptr<T, ComReleaser<T>>;
+
+struct DeviceInfoSet {
+    HDEVINFO set;
+    ~DeviceInfoSet() { SetupDiDestroyDeviceInfoList(set); }
+};
+
+}  // namespace
+
+void HidDeviceLink::FindDevicePath(uint32_t joystickId, char* path, size_t size) {
+    if (path == nullptr || size == 0) {
+        return;
+    }
+    path[0] = '\0';
+    IDirectInput7A* rawInput = nullptr;
+    if (FAILED(DirectInputCreateEx(module_, 0x0700, kIidDirectInput7A,
+                                   reinterpret_cast<void**>(&rawInput), nullptr)) ||
+        rawInput == nullptr) {
+        return;
+    }
+    ComOwner<IDirectInput7A> input(rawInput);
+    IDirectInputJoyConfig* rawConfig = nullptr;
+    if (FAILED(input->QueryInterface(kIidJoyConfig, reinterpret_cast<void**>(&rawConfig))) ||
+        rawConfig == nullptr) {
+        return;
+    }
+    ComOwner<IDirectInputJoyConfig> joyConfig(rawConfig);
+    DIJOYCONFIG config = {};
+    config.dwSize = sizeof config;
+    if (joyConfig->GetConfig(joystickId, &config, DIJC_GUIDINSTANCE) != S_OK) {
+        return;
+    }
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO rawSet =
+        SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (rawSet == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DeviceInfoSet set{rawSet};
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInterfaces(set.set, nullptr, &hidGuid, index, &data)) {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) {
+                return;
+            }
+            continue;
+        }
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(set.set, &data, nullptr, 0, &required, nullptr);
+        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+            continue;
+        }
+        std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[required]);
+        if (!buffer) {
+            continue;
+        }
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr,
+                                              nullptr)) {
+            continue;
+        }
+        // A path that does not fit is no match: a truncated path would open something else.
+        const size_t maxPath = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const size_t length = strnlen(detail->DevicePath, maxPath);
+        if (length + 1 > size) {
+            continue;
+        }
+        std::memcpy(path, detail->DevicePath, length);
+        path[length] = '\0';
+        GUID instance;
+        if (SUCCEEDED(input->FindDevice(kGuidHidClass, path, &instance)) &&
+            IsEqualGUID(instance, config.guidInstance)) {
+            return;
+        }
+        path[0] = '\0';
+    }
+}
+
+HANDLE HidDeviceLink::Open(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+uint8_t HidDeviceLink::ReportId(HANDLE device) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(device, &preparsed)) {
+        return 0;
+    }
+    HIDP_VALUE_CAPS caps[4];
+    std::memset(caps, 0, sizeof caps);
+    USHORT length = 4;
+    uint8_t reportId = 0;
+    if (HidP_GetSpecificValueCaps(HidP_Output, 0, 0, 0, caps, &length, preparsed) ==
+            HIDP_STATUS_SUCCESS &&
+        length > 0) {
+        reportId = caps[0].ReportID;
+    }
+    HidD_FreePreparsedData(preparsed);
+    return reportId;
+}
+
+bool HidDeviceLink::SendFeature(HANDLE device, const uint8_t* report, uint32_t length) {
+    uint8_t buffer[4] = {};
+    std::memcpy(buffer, report, length < sizeof buffer ? length : sizeof buffer);
+    return HidD_SetFeature(device, buffer, length) != FALSE;
+}
+
+void HidDeviceLink::Close(HANDLE device) { CloseHandle(device); }
+
+}  // namespace dravik

@@ -1,0 +1,146 @@
+#include "wheel_data.h"
+
+#include <cstdio>
+
+#include "common/wheel_ids.h"
+#include "ffdriver/effect_types.h"
+
+namespace install {
+
+namespace {
+
+constexpr uint32_t kHasZ = 0x00000001;    // JOY_HWS_HASZ
+constexpr uint32_t kHasPov = 0x00000002;  // JOY_HWS_HASPOV
+constexpr uint32_t kHasR = 0x00080000;    // JOY_HWS_HASR
+constexpr uint32_t kButtons = 12;
+
+// Effect type classes and capabilities as DirectInput registers them.
+constexpr uint32_t kEftConstant = 0x01;
+constexpr uint32_t kEftRamp = 0x02;
+constexpr uint32_t kEftPeriodic = 0x03;
+constexpr uint32_t kEftCondition = 0x04;
+constexpr uint32_t kEftCustom = 0x05;
+constexpr uint32_t kEftAttack = 0x200;
+constexpr uint32_t kEftFade = 0x400;
+// Duration, sample period, gain, trigger button and interval, axes, direction, envelope and
+// type-specific parameters; conditions have no envelope.
+constexpr uint32_t kParamsWithEnvelope = 0x1FF;
+constexpr uint32_t kParamsNoEnvelope = 0x17F;
+// Cartesian and polar, so DirectInput converts other coordinate systems for the driver.
+constexpr uint32_t kCoords = 0x10 | 0x20;
+
+void PutDword(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+}
+
+std::vector<uint8_t> Dwords(std::initializer_list<uint32_t> values) {
+    std::vector<uint8_t> out;
+    for (uint32_t v : values) {
+        PutDword(out, v);
+    }
+    return out;
+}
+
+std::vector<uint8_t> Text(const std::string& s) {
+    std::vector<uint8_t> out(s.begin(), s.end());
+    out.push_back(0);
+    return out;
+}
+
+uint32_t EffectClass(uint32_t type) {
+    switch (type) {
+        case dravik::EffectConstant:
+            return kEftConstant | kEftAttack | kEftFade;
+        case dravik::EffectRamp:
+            return kEftRamp | kEftAttack | kEftFade;
+        case dravik::EffectCustomForce:
+            return kEftCustom | kEftAttack | kEftFade;
+        case dravik::EffectSpring:
+        case dravik::EffectDamper:
+        case dravik::EffectInertia:
+        case dravik::EffectFriction:
+            return kEftCondition;
+        default:
+            return kEftPeriodic | kEftAttack | kEftFade;
+    }
+}
+
+}  // namespace
+
+std::vector<RegEntry> WheelRegistryData() {
+    const std::string oem = wheel::OemKey();
+    const std::string ff = wheel::OemForceFeedbackKey();
+    std::vector<RegEntry> entries = {
+        {HKEY_LOCAL_MACHINE, oem, "OEMName", REG_SZ, Text("USB Vibration Racing Wheel")},
+        {HKEY_LOCAL_MACHINE, oem, "OEMData", REG_BINARY, Dwords({kHasZ | kHasPov | kHasR, kButtons})},
+        {HKEY_LOCAL_MACHINE, oem, "ConfigCLSID", REG_SZ,
+         Text(wheel::GuidString(wheel::kVelquinClsid))},
+        {HKEY_LOCAL_MACHINE, ff, "CLSID", REG_SZ, Text(wheel::GuidString(wheel::kDravikClsid))},
+        // DIFFDEVICEATTRIBUTES: no flags, 25 ms sample period and time resolution.
+        {HKEY_LOCAL_MACHINE, ff, "Attributes", REG_BINARY, Dwords({0, 25000, 25000})},
+    };
+    for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
+        const std::string key =
+            wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type));
+        const bool conditionType = (EffectClass(type) & 0xFF) == kEftCondition;
+        const uint32_t params = conditionType ? kParamsNoEnvelope : kParamsWithEnvelope;
+        entries.push_back({HKEY_LOCAL_MACHINE, key, "", REG_SZ, Text(dravik::EffectTypeName(type))});
+        entries.push_back({HKEY_LOCAL_MACHINE, key, "Attributes", REG_BINARY,
+                           Dwords({type, EffectClass(type), params, params, kCoords})});
+    }
+    return entries;
+}
+
+LONG WriteWheelData(wheel::RegistryApi& registry) {
+    for (const RegEntry& entry : WheelRegistryData()) {
+        HKEY raw = nullptr;
+        LONG result = registry.CreateKey(entry.root, entry.key.c_str(), &raw);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        wheel::RegKey key(registry, raw);
+        if (entry.type == REG_NONE) {
+            continue;
+        }
+        result = registry.SetValue(key.get(), entry.valueName.empty() ? nullptr : entry.valueName.c_str(),
+                                   entry.type, entry.data.data(),
+                                   static_cast<DWORD>(entry.data.size()));
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+std::string WheelDataRegFile() {
+    std::string out = "REGEDIT4\r\n";
+    std::string currentKey;
+    for (const RegEntry& entry : WheelRegistryData()) {
+        const std::string fullKey = "HKEY_LOCAL_MACHINE\\" + entry.key;
+        if (fullKey != currentKey) {
+            out += "\r\n[" + fullKey + "]\r\n";
+            currentKey = fullKey;
+        }
+        if (entry.type == REG_NONE) {
+            continue;
+        }
+        out += entry.valueName.empty() ? "@" : "\"" + entry.valueName + "\"";
+        out += "=";
+        if (entry.type == REG_SZ) {
+            out += "\"" + std::string(entry.data.begin(), entry.data.end() - 1) + "\"";
+        } else {
+            out += "hex:";
+            for (size_t i = 0; i < entry.data.size(); ++i) {
+                char byte[4];
+                std::snprintf(byte, sizeof byte, "%02x", entry.data[i]);
+                out += (i == 0 ? "" : ",") + std::string(byte);
+            }
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+}  // namespace install

@@ -1,0 +1,30 @@
+// wheel-data: prints the wheel's registry data as a .reg file, or on Windows writes it into
+// the registry ("wheel-data write").
+#include <cstdio>
+#include <cstring>
+
+#include "install/wheel_data.h"
+#if defined(WHEEL_DATA_CAN_WRITE)
+#include "common/registry_win32.h"
+#endif
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "reg") == 0) {
+        std::fputs(install::WheelDataRegFile().c_str(), stdout);
+        return 0;
+    }
+#if defined(WHEEL_DATA_CAN_WRITE)
+    if (argc == 2 && std::strcmp(argv[1], "write") == 0) {
+        wheel::Win32Registry registry;
+        const LONG result = install::WriteWheelData(registry);
+        if (result != ERROR_SUCCESS) {
+            std::fprintf(stderr, "wheel-data: writing the registry failed with error %ld\n",
+                         static_cast<long>(result));
+            return 1;
+        }
+        return 0;
+    }
+#endif
+    std::fprintf(stderr, "usage: wheel-data reg | write\n");
+    return 2;
+}
