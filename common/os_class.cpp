@@ -30,6 +30,8 @@ OsClass ClassifyOsVersion(bool versionKnown, DWORD platformId, DWORD major, DWOR
     }
 }
 
-HKEY AmplifyRoot(OsClass os) { return os == OsWinNT6 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+HKEY AmplifyRoot(OsClass os) {
+    return os == OsWinNT6 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
 
 }  // namespace wheel

@@ -14,12 +14,12 @@
 #ifndef DIRECTINPUT_VERSION
 #define DIRECTINPUT_VERSION 0x0700
 #endif
-#include <windows.h>
-#include <objbase.h>
-#include <unknwn.h>
-#include <mmsystem.h>
 #include <dinput.h>
 #include <dinputd.h>
+#include <mmsystem.h>
+#include <objbase.h>
+#include <unknwn.h>
+#include <windows.h>
 
 #else  // hosted
 
@@ -63,9 +63,15 @@ using CLSID = GUID;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 using REFGUID = const GUID&;
-inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
-inline BOOL IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
+inline bool operator==(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+inline bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
+inline BOOL IsEqualGUID(const GUID& a, const GUID& b) {
+    return a == b;
+}
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define INFINITE 0xFFFFFFFFu
@@ -121,7 +127,7 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;
 };
 
@@ -129,14 +135,14 @@ struct IClassFactory : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) = 0;
     virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 
-inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
-                                     {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000,
-                                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr IID IID_IDirectInputEffectDriver = {
     0x02538130, 0x898F, 0x11D0, {0x9A, 0xD0, 0x00, 0xA0, 0xC9, 0xA0, 0x6E, 0x35}};
 
@@ -263,7 +269,7 @@ struct IDirectInputEffectDriver : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE StopEffect(DWORD a, DWORD b) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetEffectStatus(DWORD a, DWORD b, LPDWORD c) = 0;
 
-protected:
+  protected:
     ~IDirectInputEffectDriver() = default;
 };
 

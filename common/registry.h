@@ -9,7 +9,7 @@
 namespace wheel {
 
 class RegistryApi {
-public:
+  public:
     virtual ~RegistryApi() = default;
     // Win32 semantics and error codes: RegOpenKeyA, RegCreateKeyA, RegEnumKeyA,
     // RegQueryValueExA, RegSetValueExA, RegCloseKey.
@@ -25,7 +25,7 @@ public:
 
 // Owns an open key of one RegistryApi; closes it once.
 class RegKey {
-public:
+  public:
     RegKey() = default;
     RegKey(RegistryApi& api, HKEY key) : api_(&api), key_(key) {}
     RegKey(const RegKey&) = delete;
@@ -38,7 +38,7 @@ public:
     explicit operator bool() const { return key_ != nullptr; }
     void Reset();
 
-private:
+  private:
     RegistryApi* api_ = nullptr;
     HKEY key_ = nullptr;
 };

@@ -24,6 +24,8 @@ LONG Win32Registry::SetValue(HKEY key, const char* valueName, DWORD type, const 
     return RegSetValueExA(key, valueName, 0, type, data, dataSize);
 }
 
-LONG Win32Registry::CloseKey(HKEY key) { return RegCloseKey(key); }
+LONG Win32Registry::CloseKey(HKEY key) {
+    return RegCloseKey(key);
+}
 
 }  // namespace wheel

@@ -6,7 +6,7 @@
 namespace wheel {
 
 class Win32Registry final : public RegistryApi {
-public:
+  public:
     LONG OpenKey(HKEY root, const char* subKey, HKEY* result) override;
     LONG CreateKey(HKEY root, const char* subKey, HKEY* result) override;
     LONG EnumKey(HKEY key, DWORD index, char* name, DWORD nameSize) override;

@@ -12,7 +12,7 @@ namespace wheel {
 
 // GetTickCount: milliseconds, wrapping at 2^32.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual uint32_t TickCount() = 0;
 };
@@ -22,7 +22,7 @@ using TimerCallback = void (*)(void* user);
 // A periodic timer (timeSetEvent). Start returns the timer's ID, 0 on failure. When Kill
 // returns, the callback is not running and will not run again for that ID.
 class PeriodicTimer {
-public:
+  public:
     virtual ~PeriodicTimer() = default;
     virtual uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, TimerCallback callback,
                            void* user) = 0;
@@ -32,7 +32,7 @@ public:
 // The store lock: an auto-reset event, initially signalled. Wait returns false when the time
 // ran out; callers go on regardless and signal afterwards.
 class StoreLock {
-public:
+  public:
     virtual ~StoreLock() = default;
     virtual bool Wait(uint32_t milliseconds) = 0;
     virtual void Signal() = 0;
@@ -40,7 +40,7 @@ public:
 
 // The link to the wheel's HID interface.
 class DeviceLink {
-public:
+  public:
     virtual ~DeviceLink() = default;
     // The interface path of the wheel DirectInput knows as `joystickId`; the empty string when
     // there is none or the search fails. Never writes more than `size` bytes; a path that does
@@ -57,15 +57,17 @@ public:
 
 // The module-wide count of live objects, factories and server locks (DllCanUnloadNow).
 class ModuleCount {
-public:
+  public:
     void Add() { count_.fetch_add(1); }
     void Drop() { count_.fetch_sub(1); }
     int32_t Value() const { return count_.load(); }
 
-private:
+  private:
     std::atomic<int32_t> count_{0};
 };
 
-inline bool IsOpenHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+inline bool IsOpenHandle(HANDLE h) {
+    return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
 
 }  // namespace wheel

@@ -67,6 +67,8 @@ bool NamedEventLock::Wait(uint32_t milliseconds) {
     return true;
 }
 
-void NamedEventLock::Signal() { SetEvent(event_); }
+void NamedEventLock::Signal() {
+    SetEvent(event_);
+}
 
 }  // namespace wheel

@@ -10,14 +10,14 @@
 namespace wheel {
 
 class Win32Clock final : public Clock {
-public:
+  public:
     uint32_t TickCount() override { return GetTickCount(); }
 };
 
 // timeSetEvent with TIME_KILL_SYNCHRONOUS, so that timeKillEvent returns only when the
 // callback is not running and cannot start again.
 class MultimediaTimer final : public PeriodicTimer {
-public:
+  public:
     uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, TimerCallback callback,
                    void* user) override;
     void Kill(uint32_t id) override;
@@ -27,7 +27,7 @@ public:
         void* user;
     };
 
-private:
+  private:
     std::mutex mutex_;
     // Each running timer's callback and user value, freed when the timer is killed.
     std::map<uint32_t, std::unique_ptr<Thunk>> thunks_;
@@ -35,7 +35,7 @@ private:
 
 // The store lock as a named auto-reset event shared by every process that loads the library.
 class NamedEventLock final : public StoreLock {
-public:
+  public:
     NamedEventLock() = default;
     NamedEventLock(const NamedEventLock&) = delete;
     NamedEventLock& operator=(const NamedEventLock&) = delete;
@@ -49,7 +49,7 @@ public:
     bool Wait(uint32_t milliseconds) override;
     void Signal() override;
 
-private:
+  private:
     HANDLE event_ = nullptr;
 };
 

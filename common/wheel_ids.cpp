@@ -21,16 +21,23 @@ std::string GuidString(const GUID& g) {
     return text;
 }
 
-std::string ClsidKey(const GUID& guid) { return "CLSID\\" + GuidString(guid); }
+std::string ClsidKey(const GUID& guid) {
+    return "CLSID\\" + GuidString(guid);
+}
 
 std::string OemKey() {
-    return "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\" +
+    return "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
+           "\\" +
            VidPidName();
 }
 
-std::string OemForceFeedbackKey() { return OemKey() + "\\OEMForceFeedback"; }
+std::string OemForceFeedbackKey() {
+    return OemKey() + "\\OEMForceFeedback";
+}
 
-std::string OemEffectsKey() { return OemForceFeedbackKey() + "\\Effects"; }
+std::string OemEffectsKey() {
+    return OemForceFeedbackKey() + "\\Effects";
+}
 
 bool ParseGuid(const std::string& text, GUID* guid) {
     // {8-4-4-4-12}

@@ -1,11 +1,13 @@
 #include "device_link_win32.h"
 
 #include <setupapi.h>
-// The HID headers do not declare C linkage themselves.
+// The HID headers do not declare C linkage themselves, and hidpi.h needs hidsdi.h first.
+// clang-format off
 extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
 }
+// clang-format on
 
 #include <cstring>
 #include <memory>
@@ -16,12 +18,12 @@ namespace dravik {
 namespace {
 
 // Declared here rather than taken from import libraries that may not carry them.
-const GUID kIidDirectInput7A = {0x9A4CB684, 0x236D, 0x11D3,
-                                {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
-const GUID kIidJoyConfig = {0x1DE12AB1, 0xC9F5, 0x11CF,
-                            {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const GUID kGuidHidClass = {0x745A17A0, 0x74D3, 0x11D0,
-                            {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
+const GUID kIidDirectInput7A = {
+    0x9A4CB684, 0x236D, 0x11D3, {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
+const GUID kIidJoyConfig = {
+    0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID kGuidHidClass = {
+    0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 
 template <typename T>
 struct ComReleaser {
@@ -92,8 +94,7 @@ void HidDeviceLink::FindDevicePath(uint32_t joystickId, char* path, size_t size)
         }
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr,
-                                              nullptr)) {
+        if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr, nullptr)) {
             continue;
         }
         // A path that does not fit is no match: a truncated path would open something else.
@@ -142,6 +143,8 @@ bool HidDeviceLink::SendFeature(HANDLE device, const uint8_t* report, uint32_t l
     return HidD_SetFeature(device, buffer, length) != FALSE;
 }
 
-void HidDeviceLink::Close(HANDLE device) { CloseHandle(device); }
+void HidDeviceLink::Close(HANDLE device) {
+    CloseHandle(device);
+}
 
 }  // namespace dravik

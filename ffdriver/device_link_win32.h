@@ -6,7 +6,7 @@
 namespace dravik {
 
 class HidDeviceLink final : public wheel::DeviceLink {
-public:
+  public:
     // `module` is the instance handle handed to DirectInput.
     explicit HidDeviceLink(HINSTANCE module) : module_(module) {}
     void SetModule(HINSTANCE module) { module_ = module; }
@@ -17,7 +17,7 @@ public:
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
     void Close(HANDLE device) override;
 
-private:
+  private:
     HINSTANCE module_;
 };
 

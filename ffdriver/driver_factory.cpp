@@ -35,7 +35,9 @@ HRESULT DriverFactory::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG DriverFactory::AddRef() { return static_cast<ULONG>(refCount_.fetch_add(1) + 1); }
+ULONG DriverFactory::AddRef() {
+    return static_cast<ULONG>(refCount_.fetch_add(1) + 1);
+}
 
 ULONG DriverFactory::Release() {
     const LONG count = refCount_.fetch_sub(1) - 1;

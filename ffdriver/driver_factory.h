@@ -11,7 +11,7 @@
 namespace dravik {
 
 class DriverFactory final : public IClassFactory {
-public:
+  public:
     // refCount 1, module count + 1; null when memory runs out.
     static DriverFactory* Create(const DriverServices& services) noexcept;
 
@@ -21,7 +21,7 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
-private:
+  private:
     DriverFactory(const DriverServices& services, std::shared_ptr<DriverLink> link);
     ~DriverFactory() = default;
 

@@ -13,12 +13,16 @@ namespace dravik {
 
 namespace {
 
-bool ValidDevice(DWORD dwID) { return dwID < kDeviceCount; }
-bool ValidHandle(DWORD dwEffect) { return dwEffect >= 1 && dwEffect <= kSlotCount; }
+bool ValidDevice(DWORD dwID) {
+    return dwID < kDeviceCount;
+}
+bool ValidHandle(DWORD dwEffect) {
+    return dwEffect >= 1 && dwEffect <= kSlotCount;
+}
 
 // The named event, waited for with a bounded time-out and given back whatever the wait gave.
 class StoreEventHold {
-public:
+  public:
     explicit StoreEventHold(wheel::StoreLock* lock) : lock_(lock) {
         if (lock_ != nullptr) {
             lock_->Wait(kStoreWaitMs);
@@ -32,7 +36,7 @@ public:
     StoreEventHold(const StoreEventHold&) = delete;
     StoreEventHold& operator=(const StoreEventHold&) = delete;
 
-private:
+  private:
     wheel::StoreLock* lock_;
 };
 
@@ -95,7 +99,9 @@ HRESULT EffectDriver::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG EffectDriver::AddRef() { return static_cast<ULONG>(refCount_.fetch_add(1) + 1); }
+ULONG EffectDriver::AddRef() {
+    return static_cast<ULONG>(refCount_.fetch_add(1) + 1);
+}
 
 bool EffectDriver::TryAddRef() {
     LONG count = refCount_.load();
@@ -123,7 +129,9 @@ ULONG EffectDriver::Release() {
     return 0;
 }
 
-void EffectDriver::AttachLink(std::shared_ptr<DriverLink> link) { link_ = std::move(link); }
+void EffectDriver::AttachLink(std::shared_ptr<DriverLink> link) {
+    link_ = std::move(link);
+}
 
 HRESULT EffectDriver::InitDriver() {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
@@ -200,7 +208,9 @@ HRESULT EffectDriver::SendMotorReport(DWORD dwID) {
     return SendMotorReportLocked(devices_[dwID]);
 }
 
-void EffectDriver::TimerProc(void* user) { static_cast<EffectDriver*>(user)->TimerTick(); }
+void EffectDriver::TimerProc(void* user) {
+    static_cast<EffectDriver*>(user)->TimerTick();
+}
 
 void EffectDriver::TimerTick() {
     StoreEventHold event(services_.storeLock);

@@ -57,7 +57,7 @@ struct DriverLink {
 };
 
 class EffectDriver final : public IDirectInputEffectDriver {
-public:
+  public:
     // refCount 1, module count + 1; null when memory runs out.
     static EffectDriver* Create(const DriverServices& services) noexcept;
 
@@ -67,9 +67,8 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
 
     // IDirectInputEffectDriver
-    HRESULT STDMETHODCALLTYPE DeviceID(DWORD dwDirectInputVersion, DWORD dwExternalID,
-                                       DWORD fBegin, DWORD dwInternalId,
-                                       LPVOID lpReserved) override;
+    HRESULT STDMETHODCALLTYPE DeviceID(DWORD dwDirectInputVersion, DWORD dwExternalID, DWORD fBegin,
+                                       DWORD dwInternalId, LPVOID lpReserved) override;
     HRESULT STDMETHODCALLTYPE GetVersions(LPDIDRIVERVERSIONS pvers) override;
     HRESULT STDMETHODCALLTYPE Escape(DWORD dwID, DWORD dwEffect, LPDIEFFESCAPE pesc) override;
     HRESULT STDMETHODCALLTYPE SetGain(DWORD dwID, DWORD dwGain) override;
@@ -104,7 +103,7 @@ public:
     // Runs `visit` on one slot under the lock.
     void VisitSlot(DWORD dwID, DWORD dwEffect, const std::function<void(const EffectSlot&)>& visit);
 
-private:
+  private:
     explicit EffectDriver(const DriverServices& services);
     ~EffectDriver();
     EffectDriver(const EffectDriver&) = delete;

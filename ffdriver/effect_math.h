@@ -30,7 +30,7 @@ struct LevelInputs {
 };
 
 class EffectMath {
-public:
+  public:
     virtual ~EffectMath() = default;
 
     // (amplify / 1000) x 127 x (gain / 10000) x (dwGain / 10000).
@@ -52,7 +52,9 @@ public:
 };
 
 // Microseconds into the current iteration, kept in 64 bits so long effects never wrap.
-inline uint64_t EffectTime(const EffectSlot& slot) { return uint64_t{slot.elapsedMs} * 1000u; }
+inline uint64_t EffectTime(const EffectSlot& slot) {
+    return uint64_t{slot.elapsedMs} * 1000u;
+}
 
 // Truncates toward zero into the int32 range; NaN gives 0.
 int32_t TruncateLevel(double value);

@@ -10,11 +10,15 @@ namespace dravik {
 
 namespace {
 
-void* DefaultAllocate(size_t size) { return std::malloc(size); }
+void* DefaultAllocate(size_t size) {
+    return std::malloc(size);
+}
 
 std::atomic<EffectAllocator> g_allocator{&DefaultAllocate};
 
-void* Allocate(size_t size) { return g_allocator.load()(size); }
+void* Allocate(size_t size) {
+    return g_allocator.load()(size);
+}
 
 // Replaces `*dst` with a copy of `count` items of `src` (null for none).
 template <typename T>

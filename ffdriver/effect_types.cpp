@@ -11,13 +11,14 @@
 namespace dravik {
 
 GUID EffectTypeGuid(uint32_t type) {
-    return GUID{0x13541C20u + type, 0x8E33, 0x11D0, {0x9A, 0xD0, 0x00, 0xA0, 0xC9, 0xA0, 0x6E, 0x35}};
+    return GUID{
+        0x13541C20u + type, 0x8E33, 0x11D0, {0x9A, 0xD0, 0x00, 0xA0, 0xC9, 0xA0, 0x6E, 0x35}};
 }
 
 const char* EffectTypeName(uint32_t type) {
     static const char* const kNames[kEffectTypeCount] = {
-        "Constant Force", "Ramp Force",    "Square",  "Sine",     "Triangle",      "Sawtooth Up",
-        "Sawtooth Down",  "Spring",        "Damper",  "Inertia",  "Friction",      "Custom Force"};
+        "Constant Force", "Ramp Force", "Square", "Sine",    "Triangle", "Sawtooth Up",
+        "Sawtooth Down",  "Spring",     "Damper", "Inertia", "Friction", "Custom Force"};
     return type < kEffectTypeCount ? kNames[type] : "";
 }
 
@@ -25,7 +26,8 @@ bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTA
     if (type >= kEffectTypeCount || entry == nullptr) {
         return false;
     }
-    const std::string name = wheel::OemEffectsKey() + "\\" + wheel::GuidString(EffectTypeGuid(type));
+    const std::string name =
+        wheel::OemEffectsKey() + "\\" + wheel::GuidString(EffectTypeGuid(type));
     HKEY raw = nullptr;
     if (registry.OpenKey(HKEY_LOCAL_MACHINE, name.c_str(), &raw) != ERROR_SUCCESS) {
         return false;

@@ -52,7 +52,9 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     return dravik::GetDriverClassObject(Services(), rclsid, riid, ppv);
 }
 
-STDAPI DllCanUnloadNow() { return dravik::CanUnloadNow(g_moduleCount); }
+STDAPI DllCanUnloadNow() {
+    return dravik::CanUnloadNow(g_moduleCount);
+}
 
 STDAPI DllRegisterServer() {
     char path[1024] = {};
@@ -62,4 +64,6 @@ STDAPI DllRegisterServer() {
 }
 
 // Registration writes but never removes: the wheel's keys outlive an unregistration.
-STDAPI DllUnregisterServer() { return S_OK; }
+STDAPI DllUnregisterServer() {
+    return S_OK;
+}

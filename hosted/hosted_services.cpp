@@ -95,8 +95,8 @@ void ThreadTimer::Kill(uint32_t id) {
     }
 }
 
-uint32_t ManualTimer::Start(uint32_t periodMs, uint32_t resolutionMs,
-                            wheel::TimerCallback callback, void* user) {
+uint32_t ManualTimer::Start(uint32_t periodMs, uint32_t resolutionMs, wheel::TimerCallback callback,
+                            void* user) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (failStarts_) {
         return 0;

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
-#include <memory>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,34 +17,34 @@
 namespace hosted {
 
 class ManualClock final : public wheel::Clock {
-public:
+  public:
     explicit ManualClock(uint32_t start = 0) : now_(start) {}
     uint32_t TickCount() override { return now_.load(); }
     void Set(uint32_t ms) { now_.store(ms); }
     void Advance(uint32_t ms) { now_.fetch_add(ms); }
 
-private:
+  private:
     std::atomic<uint32_t> now_;
 };
 
 // Milliseconds since construction, from the steady clock.
 class SteadyClock final : public wheel::Clock {
-public:
+  public:
     SteadyClock();
     uint32_t TickCount() override;
 
-private:
+  private:
     int64_t start_;
 };
 
 class AutoResetEvent final : public wheel::StoreLock {
-public:
+  public:
     bool Wait(uint32_t milliseconds) override;
     void Signal() override;
     // How often a wait ran out.
     uint32_t Timeouts() const { return timeouts_.load(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = true;
@@ -53,13 +53,13 @@ private:
 
 // Each started timer runs its callback every period on a thread of its own. Kill joins it.
 class ThreadTimer final : public wheel::PeriodicTimer {
-public:
+  public:
     ~ThreadTimer() override;
     uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, wheel::TimerCallback callback,
                    void* user) override;
     void Kill(uint32_t id) override;
 
-private:
+  private:
     struct Timer {
         std::thread thread;
         std::atomic<bool> stop{false};
@@ -74,7 +74,7 @@ private:
 // A timer the test drives: Fire runs the callbacks of every live timer once, on the calling
 // thread. It records starts and kills, and can be told to refuse a start.
 class ManualTimer final : public wheel::PeriodicTimer {
-public:
+  public:
     struct Started {
         uint32_t id;
         uint32_t periodMs;
@@ -93,7 +93,7 @@ public:
     // Called on every Kill, for tests that order events.
     void OnKill(std::function<void(uint32_t)> hook) { onKill_ = std::move(hook); }
 
-private:
+  private:
     struct Entry {
         wheel::TimerCallback callback;
         void* user;

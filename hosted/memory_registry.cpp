@@ -37,8 +37,8 @@ std::vector<std::string> SplitPath(const char* path) {
     return parts;
 }
 
-const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
-                                   "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                   "HKEY_USERS"};
 
 }  // namespace
 
@@ -225,16 +225,16 @@ LONG MemoryRegistry::CloseKey(HKEY key) {
 bool MemoryRegistry::KeyExists(HKEY root, const std::string& path) const {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
     bool denied = false;
-    return const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false,
-                                                   &denied) != nullptr;
+    return const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false, &denied) !=
+           nullptr;
 }
 
 bool MemoryRegistry::GetValue(HKEY root, const std::string& path, const std::string& name,
                               Value* out) const {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
     bool denied = false;
-    Node* node = const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false,
-                                                         &denied);
+    Node* node =
+        const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false, &denied);
     if (node == nullptr) {
         return false;
     }
@@ -329,8 +329,8 @@ void MemoryRegistry::DeleteValue(HKEY root, const std::string& path, const std::
 std::vector<std::string> MemoryRegistry::SubKeys(HKEY root, const std::string& path) const {
     std::lock_guard<std::recursive_mutex> guard(mutex_);
     bool denied = false;
-    Node* node = const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false,
-                                                         &denied);
+    Node* node =
+        const_cast<MemoryRegistry*>(this)->Walk(RootNode(root), path.c_str(), false, &denied);
     std::vector<std::string> names;
     if (node != nullptr) {
         for (const std::string& key : node->order) {

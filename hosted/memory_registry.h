@@ -17,7 +17,7 @@
 namespace hosted {
 
 class MemoryRegistry final : public wheel::RegistryApi {
-public:
+  public:
     struct Value {
         DWORD type = REG_NONE;
         std::vector<BYTE> data;
@@ -53,7 +53,7 @@ public:
     // Handles handed out and not yet closed.
     size_t OpenHandles() const;
 
-private:
+  private:
     struct Node;
     Node* RootNode(HKEY root) const;
     Node* Resolve(HKEY key) const;

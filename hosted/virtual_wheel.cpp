@@ -150,8 +150,8 @@ bool VirtualWheel::SendFeature(HANDLE device, const uint8_t* report, uint32_t le
     {
         std::lock_guard<std::mutex> guard(mutex_);
         const auto it = handles_.find(reinterpret_cast<uintptr_t>(device));
-        delivered = it != handles_.end() && plugged_ && !failSends_ &&
-                    it->second.generation == generation_;
+        delivered =
+            it != handles_.end() && plugged_ && !failSends_ && it->second.generation == generation_;
         char text[64];
         if (delivered) {
             Report entry{clock_.TickCount(), it->second.joystickId, length, {}};

@@ -19,7 +19,7 @@
 namespace hosted {
 
 class VirtualWheel final : public wheel::DeviceLink {
-public:
+  public:
     struct Report {
         uint32_t ms;
         uint32_t joystickId;
@@ -53,7 +53,7 @@ public:
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
     void Close(HANDLE device) override;
 
-private:
+  private:
     struct Handle {
         uint32_t joystickId;
         uint32_t generation;

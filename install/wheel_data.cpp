@@ -74,7 +74,8 @@ std::vector<RegEntry> WheelRegistryData() {
     const std::string ff = wheel::OemForceFeedbackKey();
     std::vector<RegEntry> entries = {
         {HKEY_LOCAL_MACHINE, oem, "OEMName", REG_SZ, Text("USB Vibration Racing Wheel")},
-        {HKEY_LOCAL_MACHINE, oem, "OEMData", REG_BINARY, Dwords({kHasZ | kHasPov | kHasR, kButtons})},
+        {HKEY_LOCAL_MACHINE, oem, "OEMData", REG_BINARY,
+         Dwords({kHasZ | kHasPov | kHasR, kButtons})},
         {HKEY_LOCAL_MACHINE, oem, "ConfigCLSID", REG_SZ,
          Text(wheel::GuidString(wheel::kVelquinClsid))},
         {HKEY_LOCAL_MACHINE, ff, "CLSID", REG_SZ, Text(wheel::GuidString(wheel::kDravikClsid))},
@@ -86,7 +87,8 @@ std::vector<RegEntry> WheelRegistryData() {
             wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type));
         const bool conditionType = (EffectClass(type) & 0xFF) == kEftCondition;
         const uint32_t params = conditionType ? kParamsNoEnvelope : kParamsWithEnvelope;
-        entries.push_back({HKEY_LOCAL_MACHINE, key, "", REG_SZ, Text(dravik::EffectTypeName(type))});
+        entries.push_back(
+            {HKEY_LOCAL_MACHINE, key, "", REG_SZ, Text(dravik::EffectTypeName(type))});
         entries.push_back({HKEY_LOCAL_MACHINE, key, "Attributes", REG_BINARY,
                            Dwords({type, EffectClass(type), params, params, kCoords})});
     }
@@ -104,9 +106,9 @@ LONG WriteWheelData(wheel::RegistryApi& registry) {
         if (entry.type == REG_NONE) {
             continue;
         }
-        result = registry.SetValue(key.get(), entry.valueName.empty() ? nullptr : entry.valueName.c_str(),
-                                   entry.type, entry.data.data(),
-                                   static_cast<DWORD>(entry.data.size()));
+        result = registry.SetValue(
+            key.get(), entry.valueName.empty() ? nullptr : entry.valueName.c_str(), entry.type,
+            entry.data.data(), static_cast<DWORD>(entry.data.size()));
         if (result != ERROR_SUCCESS) {
             return result;
         }

@@ -22,7 +22,7 @@ Fn Export(HMODULE module, const char* name) {
 }
 
 class DravikDll : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path_ = wintest::DllPathFromEnv("WHEEL_DRAVIK_DLL");
         ASSERT_FALSE(path_.empty()) << "WHEEL_DRAVIK_DLL is not set";
@@ -60,7 +60,9 @@ protected:
     NoArgFn unregisterServer_ = nullptr;
 };
 
-std::string ClsidKey() { return wheel::ClsidKey(wheel::kDravikClsid); }
+std::string ClsidKey() {
+    return wheel::ClsidKey(wheel::kDravikClsid);
+}
 
 TEST_F(DravikDll, ClassObjectAcceptsOnlyItsClassAndTheFactoryInterface) {
     struct Row {

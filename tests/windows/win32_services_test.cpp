@@ -53,7 +53,7 @@ TEST(Win32Services, MultimediaTimerTicksUntilKilledAndNeverAfter) {
 
 // Counts starts, forwarding to the real timer.
 class CountingTimer final : public wheel::PeriodicTimer {
-public:
+  public:
     uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, wheel::TimerCallback callback,
                    void* user) override {
         ++starts;
@@ -105,12 +105,12 @@ TEST(Win32Services, RegistryFollowsTheRulesTheLibrariesRelyOn) {
     wheel::Win32Registry registry;
     const std::string key = "Software\\WheelTests\\Registry";
     wintest::DeleteTree(HKEY_CURRENT_USER, key);
-    EXPECT_EQ(wheel::SetRegistryString(registry, HKEY_CURRENT_USER, key.c_str(), "Name", "abc",
-                                       false),
-              ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(wheel::SetRegistryString(registry, HKEY_CURRENT_USER, key.c_str(), "Name", "abc",
-                                       true),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        wheel::SetRegistryString(registry, HKEY_CURRENT_USER, key.c_str(), "Name", "abc", false),
+        ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(
+        wheel::SetRegistryString(registry, HKEY_CURRENT_USER, key.c_str(), "Name", "abc", true),
+        ERROR_SUCCESS);
     // Key names are case-insensitive.
     HKEY raw = nullptr;
     ASSERT_EQ(registry.OpenKey(HKEY_CURRENT_USER, "SOFTWARE\\wheeltests\\REGISTRY", &raw),

@@ -52,8 +52,8 @@ std::string ReadString(HKEY root, const std::string& key, const char* valueName)
     char buffer[2048] = {};
     DWORD size = sizeof buffer - 1;
     DWORD type = 0;
-    const LONG result = RegQueryValueExA(handle, valueName, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(buffer), &size);
+    const LONG result =
+        RegQueryValueExA(handle, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS && type == REG_SZ ? std::string(buffer) : std::string();
 }

@@ -58,9 +58,9 @@ int main() {
                     .c_str());
     std::printf("HKLM\\...\\OEM\\%s OEMName = %s\n", wheel::VidPidName().c_str(),
                 ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemKey(), "OEMName").c_str());
-    std::printf("HKLM\\...\\OEM\\%s\\OEMForceFeedback CLSID = %s\n", wheel::VidPidName().c_str(),
-                ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey(), "CLSID")
-                    .c_str());
+    std::printf(
+        "HKLM\\...\\OEM\\%s\\OEMForceFeedback CLSID = %s\n", wheel::VidPidName().c_str(),
+        ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey(), "CLSID").c_str());
     std::printf("effect types installed: %d\n", CountEffectKeys(registry));
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
