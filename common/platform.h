@@ -274,3 +274,12 @@ struct IDirectInputEffectDriver : IUnknown {
 };
 
 #endif  // hosted
+
+#if defined(_WIN32)
+// The records whose sizes other modules and the registry depend on.
+static_assert(sizeof(DIJOYCONFIG) == 1176, "DIJOYCONFIG");
+static_assert(sizeof(DIJOYSTATE) == 80, "DIJOYSTATE");
+static_assert(sizeof(JOYREGHWCONFIG) == 112, "JOYREGHWCONFIG");
+static_assert(sizeof(DIDRIVERVERSIONS) == 16, "DIDRIVERVERSIONS");
+static_assert(sizeof(DIEFFECT) == (sizeof(void*) == 8 ? 80 : 56), "DIEFFECT");
+#endif
