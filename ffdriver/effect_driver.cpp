@@ -166,7 +166,11 @@ HRESULT EffectDriver::DeviceID(DWORD dwDirectInputVersion, DWORD dwExternalID, D
 
     std::lock_guard<std::recursive_mutex> guard(mutex_);
     DeviceRecord& record = devices_[dwExternalID];
-    std::memcpy(record.devicePath, path, sizeof path);
+    // A bound wheel that is unplugged at this moment is not found; keeping its path lets the
+    // tick reopen it once it is back, as it would without this call.
+    if (path[0] != '\0' || record.bound == 0) {
+        std::memcpy(record.devicePath, path, sizeof path);
+    }
     if (wheel::IsOpenHandle(record.hDevice)) {
         services_.link->Close(record.hDevice);
         record.hDevice = nullptr;

@@ -46,7 +46,10 @@ int32_t TruncateLevel(double value) {
 
 bool AdvanceEffectTime(EffectSlot& slot, uint32_t now) {
     slot.elapsedMs = now - slot.startTick;
-    if (uint64_t{slot.elapsedMs} * 1000u > slot.params.dwDuration) {
+    // An endless effect never ends: measured in 64 bits its time passes INFINITE after about
+    // 71.6 minutes, which must not count as the end of an iteration.
+    if (slot.params.dwDuration != INFINITE &&
+        uint64_t{slot.elapsedMs} * 1000u > slot.params.dwDuration) {
         --slot.iterationsLeft;
         if (slot.iterationsLeft == 0) {
             slot.playState = StateStopped;

@@ -63,9 +63,12 @@ MemoryRegistry::MemoryRegistry() {
 MemoryRegistry::~MemoryRegistry() = default;
 
 MemoryRegistry::Node* MemoryRegistry::RootNode(HKEY root) const {
-    const auto value = reinterpret_cast<uintptr_t>(root);
-    if (value >= 0x80000000u && value <= 0x80000003u) {
-        return roots_[value - 0x80000000u].get();
+    // Compared with the platform's own constants: 64-bit Windows sign-extends them.
+    const HKEY roots[4] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+    for (int i = 0; i < 4; ++i) {
+        if (root == roots[i]) {
+            return roots_[i].get();
+        }
     }
     return nullptr;
 }

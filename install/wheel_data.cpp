@@ -145,4 +145,44 @@ std::string WheelDataRegFile() {
     return out;
 }
 
+namespace {
+
+std::string NsisQuote(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+std::string WheelDataNsisInstall() {
+    std::string out;
+    for (const RegEntry& entry : WheelRegistryData()) {
+        const std::string head = " HKLM " + NsisQuote(entry.key) + " " + NsisQuote(entry.valueName);
+        if (entry.type == REG_SZ) {
+            out += "  WriteRegStr" + head + " " +
+                   NsisQuote(std::string(entry.data.begin(), entry.data.end() - 1)) + "\n";
+        } else if (entry.type == REG_BINARY) {
+            std::string hex;
+            for (uint8_t byte : entry.data) {
+                char two[3];
+                std::snprintf(two, sizeof two, "%02x", byte);
+                hex += two;
+            }
+            out += "  WriteRegBin" + head + " " + hex + "\n";
+        }
+    }
+    return out;
+}
+
+std::string WheelDataNsisUninstall() {
+    const std::string ff = wheel::OemForceFeedbackKey();
+    std::string out = "  DeleteRegKey HKLM " + NsisQuote(ff) + "\n";
+    for (const RegEntry& entry : WheelRegistryData()) {
+        if (entry.key.compare(0, ff.size(), ff) == 0 || entry.type == REG_NONE) {
+            continue;
+        }
+        out += "  DeleteRegValue HKLM " + NsisQuote(entry.key) + " " + NsisQuote(entry.valueName) +
+               "\n";
+    }
+    out += "  DeleteRegKey /ifempty HKLM " + NsisQuote(wheel::OemKey()) + "\n";
+    return out;
+}
+
 }  // namespace install

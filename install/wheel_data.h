@@ -30,4 +30,10 @@ LONG WriteWheelData(wheel::RegistryApi& registry);
 // The table as a REGEDIT4 file.
 std::string WheelDataRegFile();
 
+// NSIS lines that write the table, and lines that remove what they wrote: the force-feedback
+// subtree and the OEM key's own values, while the OEM key itself stays as long as it holds the
+// user's settings (Amplify, calibration).
+std::string WheelDataNsisInstall();
+std::string WheelDataNsisUninstall();
+
 }  // namespace install

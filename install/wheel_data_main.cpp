@@ -1,5 +1,5 @@
-// wheel-data: prints the wheel's registry data as a .reg file, or on Windows writes it into
-// the registry ("wheel-data write").
+// wheel-data: prints the wheel's registry data as a .reg file or as installer script lines,
+// or on Windows writes it into the registry ("wheel-data write").
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +11,14 @@
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "reg") == 0) {
         std::fputs(install::WheelDataRegFile().c_str(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "nsis-install") == 0) {
+        std::fputs(install::WheelDataNsisInstall().c_str(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "nsis-uninstall") == 0) {
+        std::fputs(install::WheelDataNsisUninstall().c_str(), stdout);
         return 0;
     }
 #if defined(WHEEL_DATA_CAN_WRITE)
@@ -25,6 +33,6 @@ int main(int argc, char** argv) {
         return 0;
     }
 #endif
-    std::fprintf(stderr, "usage: wheel-data reg | write\n");
+    std::fprintf(stderr, "usage: wheel-data reg | nsis-install | nsis-uninstall | write\n");
     return 2;
 }

@@ -37,7 +37,7 @@ struct IDirectInputDevice2A : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Acquire() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unacquire() = 0;
 
-protected:
+  protected:
     ~IDirectInputDevice2A() = default;
 };
 
@@ -45,7 +45,7 @@ struct IDirectInputJoyConfig : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Acquire() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unacquire() = 0;
 
-protected:
+  protected:
     ~IDirectInputJoyConfig() = default;
 };
 
@@ -103,7 +103,7 @@ struct IDIGameCntrlPropSheet : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetJoyConfig(IDirectInputJoyConfig** joyConfig) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetJoyConfig(IDirectInputJoyConfig* joyConfig) = 0;
 
-protected:
+  protected:
     ~IDIGameCntrlPropSheet() = default;
 };
 

@@ -1,6 +1,7 @@
-// driver-probe: what a game's DirectInput would meet on this machine. It reads the wheel's
-// registration, creates the force-feedback driver through COM, asks its versions and lets it
-// look for the wheel, and prints what it saw. Exit code 0 when the driver could be created.
+// driver-probe: what a game's DirectInput and the control panel would meet on this machine. It
+// reads the wheel's registration, creates the force-feedback driver through COM, asks its
+// versions and lets it look for the wheel, creates the property sheet, and prints what it saw.
+// Exit code 0 when the driver could be created.
 #include <cstdio>
 #include <string>
 
@@ -90,6 +91,16 @@ int main() {
                         : "failed");
         driver->Release();
         exitCode = 0;
+    }
+    // The control panel creates the property sheet the same way.
+    IUnknown* sheet = nullptr;
+    const HRESULT sheetCreated = CoCreateInstance(wheel::kVelquinClsid, nullptr,
+                                                  CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                  reinterpret_cast<void**>(&sheet));
+    std::printf("CoCreateInstance(property sheet): 0x%08lX\n",
+                static_cast<unsigned long>(sheetCreated));
+    if (sheet != nullptr) {
+        sheet->Release();
     }
     CoUninitialize();
     return exitCode;

@@ -1,0 +1,16 @@
+// What DllRegisterServer writes: the sheet's CLSID keys under HKEY_CLASSES_ROOT. Failures of
+// single writes are ignored.
+#pragma once
+
+#include "common/registry.h"
+
+namespace velquin {
+
+inline constexpr char kServerDescription[] = "USB Vibration Racing Wheel Property Sheet DLL";
+inline constexpr char kThreadingModel[] = "Both";
+// The platform's game-controller handler; only named here.
+inline constexpr char kInProcHandler[] = "gchand.dll";
+
+void RegisterSheet(wheel::RegistryApi& registry, const char* modulePath);
+
+}  // namespace velquin
