@@ -37,6 +37,12 @@ class RegKey {
     HKEY get() const { return key_; }
     explicit operator bool() const { return key_ != nullptr; }
     void Reset();
+    // Gives the key up without closing it, for routines that hand an open key to their caller.
+    HKEY Detach() {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
 
   private:
     RegistryApi* api_ = nullptr;

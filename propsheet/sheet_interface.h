@@ -1,55 +1,13 @@
 // The game-controller property-sheet interface the control panel asks for, and the two records
 // it reads through it. The Windows SDK headers do not carry them, so they are declared here in
-// the platform layout. On a non-Windows host this header also declares the few user-interface
-// and DirectInput shapes the portable sheet code names.
+// the platform layout. The DirectInput device shapes the sheet carries come from
+// common/dinput_shapes.h.
 #pragma once
 
 #include <cstdint>
 
+#include "common/dinput_shapes.h"
 #include "common/platform.h"
-
-#if !defined(_WIN32)
-
-using USHORT = uint16_t;
-using SHORT = int16_t;
-using INT_PTR = intptr_t;
-using UINT_PTR = uintptr_t;
-using LONG_PTR = intptr_t;
-using WPARAM = UINT_PTR;
-using LPARAM = LONG_PTR;
-using LPWSTR = WCHAR*;
-using LPCWSTR = const WCHAR*;
-
-struct HINSTANCE__;
-using HINSTANCE = HINSTANCE__*;
-struct HWND__;
-using HWND = HWND__*;
-
-using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
-
-// The device and joystick-configuration objects as far as the portable code calls them: the
-// slots up to Unacquire, in the order of the Windows headers.
-struct IDirectInputDevice2A : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetCapabilities(void* caps) = 0;
-    virtual HRESULT STDMETHODCALLTYPE EnumObjects(void* callback, void* ref, DWORD flags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProperty(REFGUID property, void* header) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetProperty(REFGUID property, const void* header) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Acquire() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Unacquire() = 0;
-
-  protected:
-    ~IDirectInputDevice2A() = default;
-};
-
-struct IDirectInputJoyConfig : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Acquire() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Unacquire() = 0;
-
-  protected:
-    ~IDirectInputJoyConfig() = default;
-};
-
-#endif  // hosted
 
 // Sheet description, handed out by GetSheetInfo.
 struct DIGCSHEETINFO {

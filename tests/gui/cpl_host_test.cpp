@@ -124,7 +124,8 @@ std::vector<PageRow> Pages() {
           {1013, "AxesControl", "Custom2", true},
           {1014, "AxesControl", "Custom2", true},
           {1015, "PovControl", "Custom3", true},
-          {1024, "Static", "", true}},
+          // Wine's DirectInput has no joystick configuration: no wheel, shown once.
+          {1024, "Static", "The device is not responding.", true}},
          1013},
         {1,
          "Calibration",
@@ -139,7 +140,7 @@ std::vector<PageRow> Pages() {
         {2,
          "Effect Page",
          {{1023, "RumbleControl", "Custom1", true},
-          {1026, "Static", "", true},
+          {1026, "Static", "The device is not responding.", true},
           {1027, "msctls_trackbar32", "Slider1", true},
           {1028, "Button", "Apply", true}},
          1023},

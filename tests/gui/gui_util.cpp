@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "common/registry_win32.h"
+#include "install/wheel_data.h"
 
 namespace guitest {
 
@@ -263,6 +267,79 @@ void PumpMessages(DWORD forMs) {
         }
         Sleep(5);
     } while (GetTickCount() - start < forMs);
+}
+
+bool CreateKey(HKEY root, const std::string& key) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyA(root, key.c_str(), &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+void DeleteValue(HKEY root, const std::string& key, const char* valueName) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &handle) == ERROR_SUCCESS) {
+        RegDeleteValueA(handle, valueName);
+        RegCloseKey(handle);
+    }
+}
+
+bool ReadValue(HKEY root, const std::string& key, const char* valueName, DWORD* type,
+               std::vector<BYTE>* data) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    BYTE buffer[4096];
+    DWORD size = sizeof buffer;
+    const LONG result = RegQueryValueExA(handle, valueName, nullptr, type, buffer, &size);
+    RegCloseKey(handle);
+    if (result != ERROR_SUCCESS) {
+        return false;
+    }
+    data->assign(buffer, buffer + size);
+    return true;
+}
+
+bool InstallWheelAndSheet() {
+    using NoArgFn = HRESULT(STDAPICALLTYPE*)();
+    wheel::Win32Registry registry;
+    if (install::WriteWheelData(registry) != ERROR_SUCCESS) {
+        return false;
+    }
+    HMODULE dll = LoadLibraryA(PathFromEnv("WHEEL_VELQUIN_DLL").c_str());
+    if (dll == nullptr) {
+        return false;
+    }
+    auto registerServer = reinterpret_cast<NoArgFn>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+    const bool registered = registerServer != nullptr && registerServer() == S_OK;
+    FreeLibrary(dll);
+    return registered;
+}
+
+namespace {
+std::string AppDefaultsKey(const std::string& exeName) {
+    return "Software\\Wine\\AppDefaults\\" + exeName;
+}
+}  // namespace
+
+bool SetAppVersion(const std::string& exeName, const char* version) {
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, AppDefaultsKey(exeName).c_str(), &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG result =
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>(std::strlen(version) + 1));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void ClearAppVersion(const std::string& exeName) {
+    DeleteTree(HKEY_CURRENT_USER, AppDefaultsKey(exeName));
 }
 
 std::string Hex(uint32_t value) {

@@ -23,6 +23,21 @@ void DeleteTree(HKEY root, const std::string& key);
 // "path|name|type|hex" for every value under a key, recursively.
 std::vector<std::string> DumpTree(HKEY root, const std::string& key);
 
+bool CreateKey(HKEY root, const std::string& key);
+void DeleteValue(HKEY root, const std::string& key, const char* valueName);
+// A value's type and bytes; false when the key or the value is missing.
+bool ReadValue(HKEY root, const std::string& key, const char* valueName, DWORD* type,
+               std::vector<BYTE>* data);
+
+// The wheel's installation data (ConfigCLSID names the sheet) and the sheet's COM registration
+// from the DLL in WHEEL_VELQUIN_DLL, as the installer leaves them; false when either failed.
+bool InstallWheelAndSheet();
+
+// The Windows version Wine shows one program, by its file name ("win7", "winxp", ...), and
+// back to the prefix's own.
+bool SetAppVersion(const std::string& exeName, const char* version);
+void ClearAppVersion(const std::string& exeName);
+
 // A started program; the destructor waits briefly and closes the handles.
 class Process {
   public:

@@ -17,12 +17,10 @@ struct CallCounts {
     std::atomic<int> unacquiresAfterRelease{0};
 };
 
-#if defined(_WIN32)
 #define SHEETTEST_NOTIMPL(signature)               \
     HRESULT STDMETHODCALLTYPE signature override { \
         return E_NOTIMPL;                          \
     }
-#endif
 
 class CountingDevice final : public IDirectInputDevice2A {
   public:
@@ -48,7 +46,6 @@ class CountingDevice final : public IDirectInputDevice2A {
         }
         return S_OK;
     }
-#if defined(_WIN32)
     SHEETTEST_NOTIMPL(GetCapabilities(LPDIDEVCAPS))
     SHEETTEST_NOTIMPL(EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKA, LPVOID, DWORD))
     SHEETTEST_NOTIMPL(GetProperty(REFGUID, LPDIPROPHEADER))
@@ -72,23 +69,6 @@ class CountingDevice final : public IDirectInputDevice2A {
     SHEETTEST_NOTIMPL(Escape(LPDIEFFESCAPE))
     SHEETTEST_NOTIMPL(Poll())
     SHEETTEST_NOTIMPL(SendDeviceData(DWORD, LPCDIDEVICEOBJECTDATA, LPDWORD, DWORD))
-#else
-    HRESULT STDMETHODCALLTYPE GetCapabilities(void*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE EnumObjects(void*, void*, DWORD) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetProperty(REFGUID, void*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetProperty(REFGUID, const void*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Acquire() override {
-        return E_NOTIMPL;
-    }
-#endif
 
   private:
     CallCounts& counts_;
@@ -119,7 +99,6 @@ class CountingJoyConfig final : public IDirectInputJoyConfig {
         }
         return S_OK;
     }
-#if defined(_WIN32)
     SHEETTEST_NOTIMPL(SetCooperativeLevel(HWND, DWORD))
     SHEETTEST_NOTIMPL(SendNotify())
     SHEETTEST_NOTIMPL(EnumTypes(LPVOID, LPVOID))
@@ -134,14 +113,11 @@ class CountingJoyConfig final : public IDirectInputJoyConfig {
     SHEETTEST_NOTIMPL(AddNewHardware(HWND, REFGUID))
     SHEETTEST_NOTIMPL(OpenTypeKey(LPCWSTR, DWORD, HKEY*))
     SHEETTEST_NOTIMPL(OpenConfigKey(UINT, DWORD, HKEY*))
-#endif
 
   private:
     CallCounts& counts_;
 };
 
-#if defined(_WIN32)
 #undef SHEETTEST_NOTIMPL
-#endif
 
 }  // namespace sheettest

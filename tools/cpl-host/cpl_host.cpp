@@ -4,28 +4,66 @@
 // PropertySheetW under the sheet's caption.
 //
 //   cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] [--screenshot FILE.bmp]
+//            [--wheel SCRIPT.json] [--log FILE] [--motor-trace FILE.csv] [--at MS=ACTION]...
 //
 // --exit-after closes the sheet by itself after MS milliseconds; --screenshot saves the sheet
-// window as a 24-bit BMP just before that. Exit code 0 on success.
+// window as a 24-bit BMP just before that.
+//
+// --wheel hands the sheet the virtual wheel (SetDevice, SetJoyConfig) before its pages exist:
+// its input follows the script (see wheel_script.h) and its effects go to a force-feedback
+// driver built from the driver's own code, whose motor reports the virtual wheel records.
+//
+// --log writes one line per observable event, "<ms> <event>", the time counted from the start
+// of the wheel's script: "page <caption>" (a page made), "status <control> <text>", "paint
+// <control>" (an indicator painted), "amplify-write <hive> <type> <value>", the virtual wheel's
+// "acquire", "create-effect", "set-parameters", "start", "release-effect", "unacquire" and
+// "report b0 b1 b2 b3" (a motor report), and the host's own "select", "slider", "apply" and
+// "shot" with "rect <control> <class> <left> <top> <right> <bottom>" lines that place the
+// shot's controls in its picture. --motor-trace writes the motor reports alone as CSV,
+// "ms,report_id,byte1,byte2,byte3".
+//
+// --at runs an action at a moment of the script: page:N (switch to page N), slider:V (move the
+// Effect page's intensity slider), apply (press "Apply"), shot:FILE.bmp (save the sheet window
+// as it is then, painting only what is pending).
+//
+// Exit code 0 on success, 1 when something failed, 2 for bad arguments.
 #include "common/platform.h"
 
 // After windows.h.
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/dinput_shapes.h"
 #include "common/wheel_ids.h"
+#include "hosted/virtual_dinput_win32.h"
 #include "propsheet/sheet_interface.h"
+#include "tools/cpl-host/wheel_script.h"
 
 namespace {
 
 constexpr UINT_PTR kExitTimer = 0x4C50;
+constexpr UINT_PTR kActionTimer = 0x4C51;
+constexpr UINT kActionPeriodMs = 10;
 constexpr int kMaxPages = 16;
+
+struct Action {
+    uint32_t atMs;
+    std::string what;  // page, slider, apply, shot
+    std::string argument;
+};
 
 struct Options {
     bool haveClsid = false;
@@ -34,11 +72,75 @@ struct Options {
     int page = 0;
     unsigned exitAfterMs = 0;
     std::string screenshot;
+    std::string wheel;
+    std::string log;
+    std::string motorTrace;
+    std::vector<Action> actions;
 };
 
-// What the sheet callback and the timer need; the sheet runs modally on this thread.
+// What the sheet callback, the hooks and the timers need; the sheet runs modally on this thread.
 Options options;
-bool screenshotFailed = false;
+bool failed = false;
+DWORD timeZero = 0;
+size_t nextAction = 0;
+
+// The event log and the motor trace: written from this thread and from the driver's timer.
+class EventLog {
+  public:
+    ~EventLog() { Close(); }
+    bool Open(const std::string& logPath, const std::string& tracePath) {
+        if (!logPath.empty()) {
+            log_ = std::fopen(logPath.c_str(), "w");
+            if (log_ == nullptr) {
+                return false;
+            }
+        }
+        if (!tracePath.empty()) {
+            trace_ = std::fopen(tracePath.c_str(), "w");
+            if (trace_ == nullptr) {
+                return false;
+            }
+            std::fprintf(trace_, "ms,report_id,byte1,byte2,byte3\n");
+        }
+        return true;
+    }
+    void Close() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (FILE** file : {&log_, &trace_}) {
+            if (*file != nullptr) {
+                std::fclose(*file);
+                *file = nullptr;
+            }
+        }
+    }
+    void Line(const std::string& line) {
+        const unsigned long ms = GetTickCount() - timeZero;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (log_ != nullptr) {
+            std::fprintf(log_, "%lu %s\n", ms, line.c_str());
+            std::fflush(log_);
+        }
+        unsigned bytes[4] = {};
+        if (trace_ != nullptr && std::sscanf(line.c_str(), "report %x %x %x %x", &bytes[0],
+                                             &bytes[1], &bytes[2], &bytes[3]) == 4) {
+            std::fprintf(trace_, "%lu,%u,%u,%u,%u\n", ms, bytes[0], bytes[1], bytes[2], bytes[3]);
+            std::fflush(trace_);
+        }
+    }
+    bool active() const { return log_ != nullptr || trace_ != nullptr; }
+
+  private:
+    std::mutex mutex_;
+    FILE* log_ = nullptr;
+    FILE* trace_ = nullptr;
+};
+EventLog eventLog;
+
+void Log(const std::string& line) {
+    if (eventLog.active()) {
+        eventLog.Line(line);
+    }
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "cpl-host: %s\n", message.c_str());
@@ -57,6 +159,31 @@ bool ParseNumber(const char* text, unsigned long* value) {
     return end != text && *end == '\0';
 }
 
+// MS=ACTION: page:N, slider:V, apply, shot:FILE.
+bool ParseAction(const std::string& text, Action* action) {
+    const size_t equals = text.find('=');
+    unsigned long ms = 0;
+    if (equals == std::string::npos || !ParseNumber(text.substr(0, equals).c_str(), &ms)) {
+        return false;
+    }
+    action->atMs = static_cast<uint32_t>(ms);
+    const std::string rest = text.substr(equals + 1);
+    const size_t colon = rest.find(':');
+    action->what = rest.substr(0, colon);
+    action->argument = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    unsigned long number = 0;
+    if (action->what == "apply") {
+        return colon == std::string::npos;
+    }
+    if (action->what == "page") {
+        return ParseNumber(action->argument.c_str(), &number) && number < kMaxPages;
+    }
+    if (action->what == "slider") {
+        return ParseNumber(action->argument.c_str(), &number) && number <= 0xFFFF;
+    }
+    return action->what == "shot" && !action->argument.empty();
+}
+
 bool ParseArguments(int argc, char** argv, std::string* error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -66,6 +193,7 @@ bool ParseArguments(int argc, char** argv, std::string* error) {
         }
         const char* value = argv[++i];
         unsigned long number = 0;
+        Action action;
         if (arg == "--clsid") {
             if (!wheel::ParseGuid(value, &options.clsid)) {
                 *error = std::string("not a CLSID: ") + value;
@@ -80,11 +208,21 @@ bool ParseArguments(int argc, char** argv, std::string* error) {
             options.exitAfterMs = static_cast<unsigned>(number);
         } else if (arg == "--screenshot") {
             options.screenshot = value;
+        } else if (arg == "--wheel") {
+            options.wheel = value;
+        } else if (arg == "--log") {
+            options.log = value;
+        } else if (arg == "--motor-trace") {
+            options.motorTrace = value;
+        } else if (arg == "--at" && ParseAction(value, &action)) {
+            options.actions.push_back(action);
         } else {
             *error = "bad argument: " + arg + " " + value;
             return false;
         }
     }
+    std::stable_sort(options.actions.begin(), options.actions.end(),
+                     [](const Action& a, const Action& b) { return a.atMs < b.atMs; });
     return true;
 }
 
@@ -157,23 +295,254 @@ bool SaveWindowBitmap(HWND window, const std::string& path) {
     return ok;
 }
 
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+BOOL CALLBACK LogRect(HWND child, LPARAM sheet) {
+    // Labels and group boxes have no identifier of their own (-1, read back as 0xFFFF).
+    const int id = GetDlgCtrlID(child);
+    if (id <= 0 || id >= 0xFFFF || !IsWindowVisible(child)) {
+        return TRUE;
+    }
+    RECT sheetRect{};
+    RECT r{};
+    GetWindowRect(reinterpret_cast<HWND>(sheet), &sheetRect);
+    GetWindowRect(child, &r);
+    char line[160];
+    std::snprintf(line, sizeof line, "rect %d %s %ld %ld %ld %ld", id, ClassOf(child).c_str(),
+                  r.left - sheetRect.left, r.top - sheetRect.top, r.right - sheetRect.left,
+                  r.bottom - sheetRect.top);
+    Log(line);
+    return TRUE;
+}
+
+// Saves the sheet and logs where its page's controls are in the picture.
+void Shot(HWND sheet, const std::string& path) {
+    if (!SaveWindowBitmap(sheet, path)) {
+        failed = true;
+        std::fprintf(stderr, "cpl-host: could not write the screenshot %s\n", path.c_str());
+        return;
+    }
+    Log("shot " + path);
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    if (page != nullptr) {
+        EnumChildWindows(page, LogRect, reinterpret_cast<LPARAM>(sheet));
+    }
+}
+
+void RunAction(HWND sheet, const Action& action) {
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    if (action.what == "page") {
+        Log("select " + action.argument);
+        PropSheet_SetCurSel(sheet, nullptr, std::atoi(action.argument.c_str()));
+    } else if (action.what == "slider") {
+        Log("slider " + action.argument);
+        SendDlgItemMessageA(page, 1027, TBM_SETPOS, TRUE, std::atoi(action.argument.c_str()));
+    } else if (action.what == "apply") {
+        Log("apply");
+        // What the button sends its page when clicked.
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(1028, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(page, 1028)));
+    } else if (action.what == "shot") {
+        // Only what is pending is painted: a shot must not cause repaints of its own.
+        RedrawWindow(sheet, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Shot(sheet, action.argument);
+    }
+}
+
+void CALLBACK ActionTimer(HWND sheet, UINT, UINT_PTR, DWORD) {
+    const uint32_t now = GetTickCount() - timeZero;
+    while (nextAction < options.actions.size() && options.actions[nextAction].atMs <= now) {
+        RunAction(sheet, options.actions[nextAction++]);
+    }
+    if (nextAction >= options.actions.size()) {
+        KillTimer(sheet, kActionTimer);
+    }
+}
+
 void CALLBACK ExitTimer(HWND sheet, UINT, UINT_PTR id, DWORD) {
     KillTimer(sheet, id);
     if (!options.screenshot.empty()) {
         // Paint everything that is still pending before the capture.
         RedrawWindow(sheet, nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        screenshotFailed = !SaveWindowBitmap(sheet, options.screenshot);
+        Shot(sheet, options.screenshot);
     }
     PropSheet_PressButton(sheet, PSBTN_CANCEL);
 }
 
 int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
-    if (message == PSCB_INITIALIZED && options.exitAfterMs != 0) {
-        SetTimer(sheet, kExitTimer, options.exitAfterMs, ExitTimer);
+    if (message == PSCB_INITIALIZED) {
+        if (options.exitAfterMs != 0) {
+            SetTimer(sheet, kExitTimer, options.exitAfterMs, ExitTimer);
+        }
+        if (!options.actions.empty()) {
+            SetTimer(sheet, kActionTimer, kActionPeriodMs, ActionTimer);
+        }
     }
     return 0;
 }
+
+// Observing the pages from outside: status texts, indicator paints and page creation.
+
+bool IsIndicator(HWND window) {
+    const std::string name = ClassOf(window);
+    return name == "LampControl" || name == "AxesControl" || name == "PovControl" ||
+           name == "RumbleControl";
+}
+
+bool IsStatusLine(HWND window) {
+    const int id = GetDlgCtrlID(window);
+    return id == 1024 || id == 1025 || id == 1026;
+}
+
+void NotePaint(HWND window) {
+    if (IsIndicator(window)) {
+        Log("paint " + std::to_string(GetDlgCtrlID(window)));
+    }
+}
+
+HHOOK sentHook = nullptr;
+HHOOK returnedHook = nullptr;
+HHOOK postedHook = nullptr;
+
+LRESULT CALLBACK SentMessage(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (message->message == WM_PAINT) {
+            NotePaint(message->hwnd);
+        }
+    }
+    return CallNextHookEx(sentHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK ReturnedMessage(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        char text[128] = {};
+        if (message->message == WM_SETTEXT && IsStatusLine(message->hwnd)) {
+            GetWindowTextA(message->hwnd, text, sizeof text);
+            Log("status " + std::to_string(GetDlgCtrlID(message->hwnd)) + " " + text);
+        } else if (message->message == WM_INITDIALOG && ClassOf(message->hwnd) == "#32770" &&
+                   GetParent(message->hwnd) != nullptr) {
+            GetWindowTextA(message->hwnd, text, sizeof text);
+            Log(std::string("page ") + text);
+        }
+    }
+    return CallNextHookEx(returnedHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK PostedMessage(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && wParam == PM_REMOVE) {
+        const auto* message = reinterpret_cast<const MSG*>(lParam);
+        if (message->message == WM_PAINT) {
+            NotePaint(message->hwnd);
+        }
+    }
+    return CallNextHookEx(postedHook, code, wParam, lParam);
+}
+
+void InstallHooks() {
+    const DWORD thread = GetCurrentThreadId();
+    sentHook = SetWindowsHookExA(WH_CALLWNDPROC, SentMessage, nullptr, thread);
+    returnedHook = SetWindowsHookExA(WH_CALLWNDPROCRET, ReturnedMessage, nullptr, thread);
+    postedHook = SetWindowsHookExA(WH_GETMESSAGE, PostedMessage, nullptr, thread);
+}
+
+void RemoveHooks() {
+    for (HHOOK* hook : {&sentHook, &returnedHook, &postedHook}) {
+        if (*hook != nullptr) {
+            UnhookWindowsHookEx(*hook);
+            *hook = nullptr;
+        }
+    }
+}
+
+// Every write of Amplify, in either hive, as the registry reports it.
+class AmplifyWatch {
+  public:
+    void Start() {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const struct {
+            HKEY root;
+            const char* name;
+        } hives[] = {{HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+                     {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}};
+        for (const auto& hive : hives) {
+            Watched w{nullptr, nullptr, hive.name};
+            if (RegOpenKeyExA(hive.root, wheel::OemKey().c_str(), 0, KEY_NOTIFY | KEY_QUERY_VALUE,
+                              &w.key) != ERROR_SUCCESS) {
+                continue;
+            }
+            w.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+            Arm(w);
+            watched_.push_back(w);
+        }
+        if (!watched_.empty()) {
+            thread_ = std::thread([this] { Run(); });
+        }
+    }
+    void Stop() {
+        if (thread_.joinable()) {
+            SetEvent(stop_);
+            thread_.join();
+        }
+        for (Watched& w : watched_) {
+            RegCloseKey(w.key);
+            CloseHandle(w.event);
+        }
+        watched_.clear();
+        if (stop_ != nullptr) {
+            CloseHandle(stop_);
+            stop_ = nullptr;
+        }
+    }
+
+  private:
+    struct Watched {
+        HKEY key;
+        HANDLE event;
+        const char* name;
+    };
+    static void Arm(const Watched& w) {
+        RegNotifyChangeKeyValue(w.key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, w.event, TRUE);
+    }
+    void Run() {
+        std::vector<HANDLE> handles{stop_};
+        for (const Watched& w : watched_) {
+            handles.push_back(w.event);
+        }
+        for (;;) {
+            const DWORD which = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                       handles.data(), FALSE, INFINITE);
+            if (which == WAIT_OBJECT_0 || which >= WAIT_OBJECT_0 + handles.size()) {
+                return;
+            }
+            const Watched& w = watched_[which - WAIT_OBJECT_0 - 1];
+            Arm(w);
+            BYTE data[16] = {};
+            DWORD size = sizeof data;
+            DWORD type = 0;
+            if (RegQueryValueExA(w.key, "Amplify", nullptr, &type, data, &size) != ERROR_SUCCESS) {
+                continue;
+            }
+            unsigned long value = 0;
+            for (DWORD i = 0; i < size && i < 4; ++i) {
+                value |= static_cast<unsigned long>(data[i]) << (8 * i);
+            }
+            Log(std::string("amplify-write ") + w.name + " " +
+                (type == REG_DWORD ? "REG_DWORD" : "type" + std::to_string(type)) + " " +
+                std::to_string(value));
+        }
+    }
+
+    HANDLE stop_ = nullptr;
+    std::vector<Watched> watched_;
+    std::thread thread_;
+};
 
 int ShowSheet(IDIGameCntrlPropSheet* sheet) {
     HRESULT hr = sheet->SetID(static_cast<USHORT>(options.id));
@@ -234,10 +603,35 @@ int ShowSheet(IDIGameCntrlPropSheet* sheet) {
     if (PropertySheetW(&header) < 0) {
         return Fail("PropertySheetW failed, error " + std::to_string(GetLastError()));
     }
-    if (screenshotFailed) {
-        return Fail("could not write the screenshot " + options.screenshot);
+    if (failed) {
+        return Fail("an action failed");
     }
     return 0;
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::stringstream buffer;
+    buffer << file.rdbuf();
+    *text = buffer.str();
+    return true;
+}
+
+// The virtual wheel given to the sheet as the control panel gives it a device: the joystick
+// format set, ready to be acquired.
+bool HandOverWheel(IDIGameCntrlPropSheet* sheet, hosted::VirtualDirectInput& wheel) {
+    IDirectInputDevice2A* device = wheel.NewDevice();
+    IDirectInputJoyConfig* joyConfig = wheel.NewJoyConfig();
+    if (device == nullptr || joyConfig == nullptr) {
+        return false;
+    }
+    device->SetDataFormat(wheel::JoystickDataFormat());
+    sheet->SetDevice(device);
+    sheet->SetJoyConfig(joyConfig);
+    return true;
 }
 
 }  // namespace
@@ -248,18 +642,44 @@ int main(int argc, char** argv) {
         Fail(error);
         std::fprintf(stderr,
                      "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
-                     "[--screenshot FILE.bmp]\n");
+                     "[--screenshot FILE.bmp] [--wheel SCRIPT.json] [--log FILE] "
+                     "[--motor-trace FILE.csv] [--at MS=page:N|slider:V|apply|shot:FILE]...\n");
         return 2;
+    }
+    std::vector<hosted::WheelFrame> frames;
+    if (!options.wheel.empty()) {
+        std::string text;
+        if (!ReadFile(options.wheel, &text)) {
+            Fail("cannot read " + options.wheel);
+            return 2;
+        }
+        if (!cplhost::ParseWheelScript(text, &frames, &error)) {
+            Fail(options.wheel + ": " + error);
+            return 2;
+        }
     }
     if (!options.haveClsid && !ReadConfigClsid(&options.clsid)) {
         return Fail("no ConfigCLSID under HKEY_LOCAL_MACHINE\\" + wheel::OemKey() +
                     " (run \"wheel-data write\" or pass --clsid)");
+    }
+    timeZero = GetTickCount();
+    if (!eventLog.Open(options.log, options.motorTrace)) {
+        return Fail("cannot write " + options.log + " " + options.motorTrace);
     }
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
     InitCommonControlsEx(&controls);
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) {
         return Fail("CoInitialize failed: " + Hex(hr));
+    }
+    AmplifyWatch amplify;
+    if (eventLog.active()) {
+        amplify.Start();
+        InstallHooks();
+    }
+    std::shared_ptr<hosted::VirtualDirectInput> wheel;
+    if (!options.wheel.empty()) {
+        wheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames), Log);
     }
     IDIGameCntrlPropSheet* sheet = nullptr;
     hr = CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
@@ -268,10 +688,19 @@ int main(int argc, char** argv) {
     if (FAILED(hr) || sheet == nullptr) {
         result =
             Fail("creating the sheet " + wheel::GuidString(options.clsid) + " failed: " + Hex(hr));
+    } else if (!options.wheel.empty() && (wheel == nullptr || !HandOverWheel(sheet, *wheel))) {
+        result = Fail("the virtual wheel could not be made");
+        sheet->Release();
     } else {
         result = ShowSheet(sheet);
+        // The sheet releases the device and the joy-config object it was given.
         sheet->Release();
     }
+    // The driver stops its effects, sends the all-off report and kills its timer.
+    wheel.reset();
+    RemoveHooks();
+    amplify.Stop();
     CoUninitialize();
+    eventLog.Close();
     return result;
 }

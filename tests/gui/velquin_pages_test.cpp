@@ -1,0 +1,506 @@
+// The Test and Effect pages live: the real velquin.dll in the control-panel host with the
+// virtual wheel moving by script, checked by the pixels of screenshots taken at set moments and
+// by the host's event log (status texts, indicator paints, effect calls, Amplify writes and the
+// motor reports of the driver's own code).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/wheel_ids.h"
+#include "propsheet/geometry.h"
+#include "tests/gui/gui_util.h"
+
+namespace {
+
+using velquin::Box;
+
+struct Event {
+    uint32_t ms;
+    std::string text;
+};
+
+// A control as placed in a shot: the window rectangle in the picture's coordinates.
+using Layout = std::map<int, Box>;
+
+struct HostRun {
+    int exitCode = -1;
+    std::vector<Event> events;
+    std::map<std::string, guitest::Image> shots;
+    std::map<std::string, Layout> layouts;
+
+    // Events whose text starts with `prefix`, at or after `from` and before `to`.
+    std::vector<Event> Find(const std::string& prefix, uint32_t from = 0,
+                            uint32_t to = UINT32_MAX) const {
+        std::vector<Event> found;
+        for (const Event& e : events) {
+            if (e.ms >= from && e.ms < to && e.text.rfind(prefix, 0) == 0) {
+                found.push_back(e);
+            }
+        }
+        return found;
+    }
+    std::vector<std::string> Texts(const std::string& prefix, uint32_t from = 0,
+                                   uint32_t to = UINT32_MAX) const {
+        std::vector<std::string> texts;
+        for (const Event& e : Find(prefix, from, to)) {
+            texts.push_back(e.text);
+        }
+        return texts;
+    }
+    // The time of the first event with this text; UINT32_MAX when there is none.
+    uint32_t TimeOf(const std::string& text) const {
+        for (const Event& e : events) {
+            if (e.text == text) {
+                return e.ms;
+            }
+        }
+        return UINT32_MAX;
+    }
+    // Motor byte 2 (motor A, doubled) of the reports in a time window.
+    std::vector<int> MotorA(uint32_t from, uint32_t to) const {
+        std::vector<int> levels;
+        for (const Event& e : Find("report ", from, to)) {
+            unsigned b[4] = {};
+            if (std::sscanf(e.text.c_str(), "report %x %x %x %x", &b[0], &b[1], &b[2], &b[3]) ==
+                4) {
+                levels.push_back(static_cast<int>(b[2]));
+            }
+        }
+        return levels;
+    }
+};
+
+std::vector<Event> ReadLog(const std::string& path) {
+    std::vector<Event> events;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) {
+            continue;
+        }
+        events.push_back({static_cast<uint32_t>(std::strtoul(line.c_str(), nullptr, 10)),
+                          line.substr(space + 1)});
+    }
+    return events;
+}
+
+// "shot FILE" followed by its "rect" lines.
+void ReadShots(HostRun* run) {
+    std::string current;
+    for (const Event& e : run->events) {
+        if (e.text.rfind("shot ", 0) == 0) {
+            current = e.text.substr(5);
+            run->shots[current] = guitest::Image::Load(current);
+            continue;
+        }
+        int id = 0;
+        char className[64] = {};
+        Box box{};
+        if (!current.empty() &&
+            std::sscanf(e.text.c_str(), "rect %d %63s %d %d %d %d", &id, className, &box.left,
+                        &box.top, &box.right, &box.bottom) == 6) {
+            run->layouts[current][id] = box;
+        }
+    }
+}
+
+class VelquinPages : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { installed_ = guitest::InstallWheelAndSheet(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(installed_) << "the wheel's data or the sheet's registration is missing";
+        host_ = guitest::PathFromEnv("WHEEL_CPL_HOST");
+        ASSERT_FALSE(host_.empty()) << "WHEEL_CPL_HOST is not set";
+        ASSERT_FALSE(guitest::ArtefactPath("x").empty()) << "WHEEL_ARTEFACTS is not set";
+    }
+
+    std::string Artefact(const std::string& name) const {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        return guitest::ArtefactPath(std::string("pages-") + test->name() + "-" + name);
+    }
+
+    // Runs the host with a wheel script; `shots` are moments at which to save the sheet.
+    HostRun RunHost(const std::string& script, const std::string& arguments,
+                    const std::vector<uint32_t>& shots, const std::string& host = "") {
+        const std::string scriptPath = Artefact("wheel.json");
+        const std::string logPath = Artefact("events.log");
+        std::ofstream(scriptPath) << script;
+        DeleteFileA(logPath.c_str());
+        std::string command = "\"" + (host.empty() ? host_ : host) + "\" --wheel \"" + scriptPath +
+                              "\" --log \"" + logPath + "\" " + arguments;
+        for (uint32_t ms : shots) {
+            const std::string shot = Artefact("at" + std::to_string(ms) + ".bmp");
+            DeleteFileA(shot.c_str());
+            command += " --at \"" + std::to_string(ms) + "=shot:" + shot + "\"";
+        }
+        HostRun run;
+        guitest::Process process(command);
+        EXPECT_TRUE(process.started()) << command;
+        run.exitCode = process.Wait(60000);
+        EXPECT_EQ(run.exitCode, 0) << command;
+        run.events = ReadLog(logPath);
+        ReadShots(&run);
+        return run;
+    }
+
+    std::string ShotName(uint32_t ms) const { return Artefact("at" + std::to_string(ms) + ".bmp"); }
+
+    std::string host_;
+    static bool installed_;
+};
+bool VelquinPages::installed_ = false;
+
+// Pixels
+
+struct Found {
+    const guitest::Image* image = nullptr;
+    Box box{};
+};
+
+Found Locate(const HostRun& run, const std::string& shot, int control) {
+    Found found;
+    const auto image = run.shots.find(shot);
+    const auto layout = run.layouts.find(shot);
+    if (image == run.shots.end() || image->second.empty() || layout == run.layouts.end() ||
+        layout->second.count(control) == 0) {
+        ADD_FAILURE() << "no picture of control " << control << " in " << shot;
+        return found;
+    }
+    found.image = &image->second;
+    found.box = layout->second.at(control);
+    return found;
+}
+
+// The share of a control's pixels that have the colour.
+double Share(const Found& f, COLORREF colour) {
+    if (f.image == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    int all = 0;
+    for (int y = f.box.top; y < f.box.bottom; ++y) {
+        for (int x = f.box.left; x < f.box.right; ++x) {
+            ++all;
+            count += f.image->At(x, y) == colour ? 1 : 0;
+        }
+    }
+    return all == 0 ? 0 : static_cast<double>(count) / all;
+}
+
+// A pixel of the control, in its client coordinates.
+COLORREF Pixel(const Found& f, int x, int y) {
+    return f.image == nullptr ? CLR_INVALID : f.image->At(f.box.left + x, f.box.top + y);
+}
+
+int Width(const Box& b) {
+    return b.right - b.left;
+}
+int Height(const Box& b) {
+    return b.bottom - b.top;
+}
+
+constexpr COLORREF kRed = 0x0000FF;
+constexpr COLORREF kDarkRed = 0x000080;
+constexpr COLORREF kWhite = 0xFFFFFF;
+
+void ExpectLamp(const HostRun& run, uint32_t ms, const std::string& shot, int control,
+                COLORREF colour) {
+    const Found lamp = Locate(run, shot, control);
+    const COLORREF other = colour == kRed ? kDarkRed : kRed;
+    EXPECT_GT(Share(lamp, colour), 0.4) << "lamp " << control << " at " << ms << " ms";
+    EXPECT_EQ(Share(lamp, other), 0.0) << "lamp " << control << " at " << ms << " ms";
+}
+
+// The cross-hair of an axes box: centre and both arm ends red, where the geometry puts them.
+void ExpectCrossHair(const HostRun& run, const std::string& shot, int control, int high, int low) {
+    const Found box = Locate(run, shot, control);
+    const velquin::CrossHair c =
+        velquin::AxesCrossHair(velquin::PackXY(high, low), Width(box.box), Height(box.box));
+    SCOPED_TRACE("control " + std::to_string(control) + " centre (" + std::to_string(c.x) + "," +
+                 std::to_string(c.y) + ")");
+    EXPECT_EQ(guitest::Hex(Pixel(box, c.x, c.y)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(box, c.x1, c.y)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(box, c.x2 - 1, c.y)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(box, c.x, c.y1)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(box, c.x, c.y2 - 1)), guitest::Hex(kRed));
+}
+
+// The middle of the hat arrow's head for an angle, in the PovControl's client coordinates.
+velquin::Point ArrowHead(const Box& control, uint32_t angle) {
+    const Box circle =
+        velquin::Shrink({0, 0, Width(control), Height(control)}, velquin::kPovPaintMargin);
+    const velquin::Arrow a = velquin::ArrowPoints(velquin::PovFrameOf(circle), angle, 1.0);
+    return {(a[0].x + a[1].x + a[6].x) / 3, (a[0].y + a[1].y + a[6].y) / 3};
+}
+
+// Test page
+
+const char kTestScript[] = R"({"frames": [
+  {"at_ms": 0, "x": 32768, "y": 32768, "z": 32768, "rz": 32768, "pov": -1, "buttons": []},
+  {"at_ms": 1000, "buttons": [1], "pov": 9000},
+  {"at_ms": 1600, "buttons": [], "x": 0, "y": 0},
+  {"at_ms": 2200, "z": 60000},
+  {"at_ms": 2800, "connected": false},
+  {"at_ms": 3400, "connected": true}]})";
+
+TEST_F(VelquinPages, TestPageFollowsTheWheel) {
+    const HostRun run =
+        RunHost(kTestScript, "--page 0 --exit-after 4000", {800, 1400, 2000, 2600, 3800});
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_FALSE(run.Find("page Test Page").empty());
+
+    // Button 1: dark red, red while pressed, dark red again; its neighbour never changes.
+    ExpectLamp(run, 800, ShotName(800), 1000, kDarkRed);
+    ExpectLamp(run, 1400, ShotName(1400), 1000, kRed);
+    ExpectLamp(run, 2000, ShotName(2000), 1000, kDarkRed);
+    for (uint32_t ms : {800u, 1400u, 2000u}) {
+        ExpectLamp(run, ms, ShotName(ms), 1001, kDarkRed);
+    }
+    // The lamp is redrawn by the tick that first reads the press.
+    const uint32_t pressed = run.TimeOf("frame 1");
+    ASSERT_NE(pressed, UINT32_MAX);
+    EXPECT_FALSE(run.Find("paint 1000", pressed, 1400).empty());
+
+    // The cross-hairs where the geometry puts them: centred, then X/Y at the top left, then Z
+    // to the right with Rz still centred.
+    ExpectCrossHair(run, ShotName(800), 1013, 32768, 32768);
+    ExpectCrossHair(run, ShotName(800), 1014, 32768, 32768);
+    ExpectCrossHair(run, ShotName(2000), 1013, 0, 0);
+    ExpectCrossHair(run, ShotName(2600), 1014, 60000, 32768);
+    {
+        // The old centre of the X/Y box is white again.
+        const Found box = Locate(run, ShotName(2000), 1013);
+        const velquin::CrossHair old =
+            velquin::AxesCrossHair(velquin::PackXY(32768, 32768), Width(box.box), Height(box.box));
+        EXPECT_EQ(guitest::Hex(Pixel(box, old.x, old.y)), guitest::Hex(kWhite));
+    }
+
+    // The hat: circle and centre dot only while centred; then an arrow to the right.
+    const Found before = Locate(run, ShotName(800), 1015);
+    const Found after = Locate(run, ShotName(1400), 1015);
+    const velquin::Point right = ArrowHead(after.box, 9000);
+    const velquin::Point up = ArrowHead(after.box, 0);
+    const int cx = Width(after.box) / 2;
+    const int cy = Height(after.box) / 2;
+    EXPECT_EQ(guitest::Hex(Pixel(before, cx, cy)), guitest::Hex(kRed)) << "centre dot";
+    EXPECT_NE(guitest::Hex(Pixel(before, right.x, right.y)), guitest::Hex(kRed));
+    EXPECT_NE(guitest::Hex(Pixel(before, up.x, up.y)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(after, right.x, right.y)), guitest::Hex(kRed)) << "arrow right";
+    EXPECT_NE(guitest::Hex(Pixel(after, up.x, up.y)), guitest::Hex(kRed));
+    EXPECT_EQ(guitest::Hex(Pixel(after, cx, cy)), guitest::Hex(kRed));
+
+    // Only what changed is redrawn: moving Z paints box 1014 and nothing else; the press and
+    // the hat paint lamp 1 and the hat and nothing else.
+    EXPECT_EQ(run.Texts("paint", run.TimeOf("frame 3"), 2600),
+              std::vector<std::string>{"paint 1014"});
+    for (const std::string& paint : run.Texts("paint", pressed, 1400)) {
+        EXPECT_TRUE(paint == "paint 1000" || paint == "paint 1015") << paint;
+    }
+
+    // Unplugged and back: each text once. The device answers S_FALSE (already acquired) from
+    // the second tick on, which is connected too.
+    EXPECT_EQ(run.Texts("status"),
+              (std::vector<std::string>{"status 1024 The device is connected.",
+                                        "status 1024 The device is not responding.",
+                                        "status 1024 The device is connected."}));
+    EXPECT_FALSE(run.Find("acquire 0x00000001", 0, 2800).empty());
+    const std::vector<Event> statuses = run.Find("status");
+    ASSERT_EQ(statuses.size(), 3u);
+    EXPECT_GE(statuses[1].ms, 2800u);
+    EXPECT_GE(statuses[2].ms, 3400u);
+    const Found line = Locate(run, ShotName(3800), 1024);
+    EXPECT_GT(Share(line, 0x000000), 0.0) << "the status text is drawn";
+}
+
+// Effect page
+
+const char kEffectScript[] = R"({"frames": [
+  {"at_ms": 0, "x": 32768, "y": 32768},
+  {"at_ms": 1000, "x": 0, "y": 65535},
+  {"at_ms": 1600, "x": 16384, "y": 32768},
+  {"at_ms": 2200, "x": 49152},
+  {"at_ms": 2800, "x": 0}]})";
+
+TEST_F(VelquinPages, EffectPageDrivesTheMotorsFromXAndY) {
+    const HostRun run =
+        RunHost(kEffectScript, "--page 2 --exit-after 4400 --at 3200=page:0 --at 3600=page:2",
+                {800, 1400, 3100, 4200});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t left = run.TimeOf("frame 1");
+    const uint32_t minus = run.TimeOf("frame 2");
+    const uint32_t plus = run.TimeOf("frame 3");
+    const uint32_t full = run.TimeOf("frame 4");
+    ASSERT_LT(full, 3200u);
+
+    // Centred: no direction, no magnitude, no rumble, the dot in the middle.
+    for (const std::string& set : run.Texts("set-parameters", 0, left)) {
+        EXPECT_EQ(set, "set-parameters flags=0x20000140 direction=0,0 magnitude=0 hr=0x00000000");
+    }
+    EXPECT_FALSE(run.Find("set-parameters", 0, left).empty());
+    for (int level : run.MotorA(0, left)) {
+        EXPECT_EQ(level, 0);
+    }
+    // Left and down: the first quadrant, full magnitude.
+    const std::vector<std::string> leftDown = run.Texts("set-parameters", left + 20, minus);
+    ASSERT_FALSE(leftDown.empty());
+    for (const std::string& set : leftDown) {
+        EXPECT_EQ(set,
+                  "set-parameters flags=0x20000140 direction=10000,9999 magnitude=14141 "
+                  "hr=0x00000000");
+    }
+    // X = -5000 and X = 5000 are the same effect.
+    const std::vector<std::string> negative = run.Texts("set-parameters", minus + 20, plus);
+    const std::vector<std::string> positive = run.Texts("set-parameters", plus + 20, full);
+    ASSERT_FALSE(negative.empty());
+    ASSERT_FALSE(positive.empty());
+    EXPECT_EQ(negative.back(),
+              "set-parameters flags=0x20000140 direction=5000,0 magnitude=5000 hr=0x00000000");
+    EXPECT_EQ(positive.back(), negative.back());
+
+    // The page's own effect (Cartesian with object offsets) is heard: fully left drives motor A.
+    const std::vector<int> fullLeft = run.MotorA(full + 60, 3200);
+    ASSERT_FALSE(fullLeft.empty());
+    for (int level : fullLeft) {
+        EXPECT_GT(level, 0);
+    }
+
+    // The dot: in the middle, then at the left bottom.
+    for (const auto& [ms, x, y] : {std::tuple{800u, 0, 0}, std::tuple{1400u, -10000, 9999}}) {
+        const Found pad = Locate(run, ShotName(ms), 1023);
+        const velquin::RumbleLayout g =
+            velquin::RumbleGeometry(velquin::PackXY(x, y), {0, 0, Width(pad.box), Height(pad.box)});
+        EXPECT_EQ(guitest::Hex(Pixel(pad, g.dot.x, g.dot.y)), guitest::Hex(kRed)) << ms << " ms";
+    }
+    {
+        const Found pad = Locate(run, ShotName(1400), 1023);
+        const velquin::RumbleLayout centre =
+            velquin::RumbleGeometry(0, {0, 0, Width(pad.box), Height(pad.box)});
+        EXPECT_NE(guitest::Hex(Pixel(pad, centre.dot.x + 3, centre.dot.y + 3)), guitest::Hex(kRed))
+            << "the dot left the centre";
+    }
+
+    // Switching away releases the effect and stops the motors; coming back makes a new one.
+    const uint32_t away = run.TimeOf("select 0");
+    const uint32_t back = run.TimeOf("select 2");
+    ASSERT_NE(back, UINT32_MAX);
+    EXPECT_EQ(run.Find("create-effect 0x00000000", 0, away).size(), 1u);
+    EXPECT_EQ(run.Texts("unacquire", away, back).size(), 1u);
+    EXPECT_EQ(run.Texts("release-effect", away, back).size(), 1u);
+    EXPECT_TRUE(run.Find("set-parameters", away + 50, back).empty());
+    const std::vector<int> silent = run.MotorA(away + 50, back);
+    ASSERT_FALSE(silent.empty());
+    for (int level : silent) {
+        EXPECT_EQ(level, 0);
+    }
+    EXPECT_EQ(run.Find("create-effect 0x00000000", back).size(), 1u);
+    EXPECT_FALSE(run.MotorA(back + 100, 4300).empty());
+    for (int level : run.MotorA(back + 100, 4300)) {
+        EXPECT_GT(level, 0) << "heard again";
+    }
+    // The pad kept its window and its value.
+    const Found pad = Locate(run, ShotName(4200), 1023);
+    const velquin::RumbleLayout g = velquin::RumbleGeometry(
+        velquin::PackXY(-10000, 0), {0, 0, Width(pad.box), Height(pad.box)});
+    EXPECT_EQ(guitest::Hex(Pixel(pad, g.dot.x, g.dot.y)), guitest::Hex(kRed));
+    // The status line was written once, however often the page was shown.
+    EXPECT_EQ(run.Texts("status 1026"),
+              (std::vector<std::string>{"status 1026 The device is connected."}));
+}
+
+// With CreateEffect failing the page stands still: its timer is gone, so not even an unplugged
+// wheel changes its status line.
+TEST_F(VelquinPages, EffectPageStopsWhenTheEffectCannotBeMade) {
+    const HostRun run = RunHost(
+        R"({"frames": [{"at_ms": 0, "x": 0},
+                       {"at_ms": 1000, "create_effect_fails": true},
+                       {"at_ms": 2600, "connected": false}]})",
+        "--page 2 --exit-after 3400 --at 1500=page:0 --at 2000=page:2", {3200});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t back = run.TimeOf("select 2");
+    ASSERT_NE(back, UINT32_MAX);
+    EXPECT_EQ(run.Texts("create-effect", back),
+              std::vector<std::string>{"create-effect 0x80004005"});
+    EXPECT_TRUE(run.Find("set-parameters", back + 50).empty()) << "the timer still runs";
+    EXPECT_TRUE(run.Find("status 1026 The device is not responding.").empty());
+    EXPECT_EQ(run.Texts("status 1026"),
+              std::vector<std::string>{"status 1026 The device is connected."});
+    // The Test page, shown in between, had its own status line.
+    EXPECT_FALSE(run.Find("status 1024 The device is connected.", 1500, 2000).empty());
+}
+
+// "Apply" stores the slider as Amplify under the hive of the Windows version and restarts the
+// effect; the driver reads it then and the motors get stronger.
+TEST_F(VelquinPages, ApplyStoresAmplifyAndStrengthensTheMotors) {
+    struct Row {
+        const char* version;
+        HKEY hive;
+        const char* hiveName;
+        HKEY other;
+    };
+    const Row rows[] = {
+        {"win7", HKEY_CURRENT_USER, "HKEY_CURRENT_USER", HKEY_LOCAL_MACHINE},
+        {"winxp", HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", HKEY_CURRENT_USER},
+    };
+    const std::string oem = wheel::OemKey();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version);
+        // A copy of the host under a name of its own, so the version applies to it alone.
+        const std::string exe = std::string("cpl-host-") + row.version + ".exe";
+        const std::string host = guitest::ArtefactPath(exe);
+        ASSERT_TRUE(CopyFileA(host_.c_str(), host.c_str(), FALSE)) << host;
+        ASSERT_TRUE(guitest::SetAppVersion(exe, row.version));
+        // Both hives hold the key and neither holds a value yet.
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            ASSERT_TRUE(guitest::CreateKey(root, oem));
+            guitest::DeleteValue(root, oem, "Amplify");
+        }
+
+        // X = -4000: motor A at 50 of 127 (reported doubled), 76 at 1.5 times.
+        const HostRun run =
+            RunHost(R"({"frames": [{"at_ms": 0, "x": 19660}]})",
+                    "--page 2 --exit-after 2400 --at 1200=slider:1500 --at 1300=apply", {}, host);
+        guitest::ClearAppVersion(exe);
+        ASSERT_EQ(run.exitCode, 0);
+        const uint32_t apply = run.TimeOf("apply");
+        ASSERT_NE(apply, UINT32_MAX);
+        EXPECT_EQ(run.Texts("amplify-write"),
+                  std::vector<std::string>{std::string("amplify-write ") + row.hiveName +
+                                           " REG_DWORD 1500"});
+        // The restart right after the write.
+        const std::vector<Event> starts = run.Find("start iterations=1 flags=0x00000000", apply);
+        ASSERT_FALSE(starts.empty());
+        EXPECT_EQ(starts.front().text, "start iterations=1 flags=0x00000000 hr=0x00000000");
+        EXPECT_LT(starts.front().ms, apply + 50);
+
+        const std::vector<int> beforeLevels = run.MotorA(600, apply);
+        const std::vector<int> afterLevels = run.MotorA(starts.front().ms + 30, 2300);
+        ASSERT_FALSE(beforeLevels.empty());
+        ASSERT_FALSE(afterLevels.empty());
+        for (int level : beforeLevels) {
+            EXPECT_EQ(level, 2 * 50);
+        }
+        for (int level : afterLevels) {
+            EXPECT_EQ(level, 2 * 76);
+        }
+
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        ASSERT_TRUE(guitest::ReadValue(row.hive, oem, "Amplify", &type, &data));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_EQ(data, (std::vector<BYTE>{0xDC, 0x05, 0, 0}));
+        EXPECT_FALSE(guitest::ReadValue(row.other, oem, "Amplify", &type, &data))
+            << "written under the other hive too";
+        guitest::DeleteValue(row.hive, oem, "Amplify");
+        DeleteFileA(host.c_str());
+    }
+}
+
+}  // namespace
