@@ -7,21 +7,23 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/windows/win_test_util.h"
 
 namespace guitest {
 
 // A Windows path for the Unix path in an environment variable (Wine maps Z: to /); empty when
 // the variable is not set.
-std::string PathFromEnv(const char* variable);
+inline std::string PathFromEnv(const char* variable) {
+    return wintest::DllPathFromEnv(variable);
+}
 // The folder for screenshots, created on first use; "" when the build gave none.
 std::string ArtefactPath(const std::string& fileName);
 
-// Registry through advapi32.
-std::string ReadString(HKEY root, const std::string& key, const char* valueName);
-bool KeyExists(HKEY root, const std::string& key);
-void DeleteTree(HKEY root, const std::string& key);
-// "path|name|type|hex" for every value under a key, recursively.
-std::vector<std::string> DumpTree(HKEY root, const std::string& key);
+// Registry through advapi32, shared with the driver's Windows tests.
+using wintest::DeleteTree;
+using wintest::DumpTree;
+using wintest::KeyExists;
+using wintest::ReadString;
 
 bool CreateKey(HKEY root, const std::string& key);
 void DeleteValue(HKEY root, const std::string& key, const char* valueName);
@@ -33,10 +35,8 @@ bool ReadValue(HKEY root, const std::string& key, const char* valueName, DWORD* 
 // from the DLL in WHEEL_VELQUIN_DLL, as the installer leaves them; false when either failed.
 bool InstallWheelAndSheet();
 
-// The Windows version Wine shows one program, by its file name ("win7", "winxp", ...), and
-// back to the prefix's own.
-bool SetAppVersion(const std::string& exeName, const char* version);
-void ClearAppVersion(const std::string& exeName);
+using wintest::ClearAppVersion;
+using wintest::SetAppVersion;
 
 // A started program; the destructor waits briefly and closes the handles.
 class Process {

@@ -148,8 +148,6 @@ TEST_F(DravikEffects, ThirtyThreeEffectsDoNotFit) {
     EXPECT_EQ(handle, 1u);
 }
 
-const char kAppKey[] = "Software\\Wine\\AppDefaults\\amplify_probe.exe";
-
 void SetAmplify(HKEY root, DWORD value) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(root, wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
@@ -174,11 +172,7 @@ TEST(AmplifyUnderWine, ReadFromTheHiveOfTheRunningWindows) {
         rows.push_back({"win98", 202});
     }
     for (const Row& row : rows) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kAppKey, &key), ERROR_SUCCESS);
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.version),
-                       static_cast<DWORD>(std::strlen(row.version) + 1));
-        RegCloseKey(key);
+        ASSERT_TRUE(wintest::SetAppVersion("amplify_probe.exe", row.version));
         EXPECT_EQ(wintest::Run("\"" + probe + "\""), row.motorByte) << row.version;
     }
     // Without a value in the hive the driver uses, levels stay as they are.
@@ -186,11 +180,9 @@ TEST(AmplifyUnderWine, ReadFromTheHiveOfTheRunningWindows) {
     ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
     RegDeleteValueA(key, "Amplify");
     RegCloseKey(key);
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kAppKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win7"), 5);
-    RegCloseKey(key);
+    ASSERT_TRUE(wintest::SetAppVersion("amplify_probe.exe", "win7"));
     EXPECT_EQ(wintest::Run("\"" + probe + "\""), 254);
-    wintest::DeleteTree(HKEY_CURRENT_USER, kAppKey);
+    wintest::ClearAppVersion("amplify_probe.exe");
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
     RegDeleteValueA(key, "Amplify");
     RegCloseKey(key);

@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kAppKey[] = "Software\\Wine\\AppDefaults\\os_class_probe.exe";
-
 TEST(OsClassUnderWine, EveryWindowsVersionIsClassified) {
     const std::string probe = wintest::DllPathFromEnv("WHEEL_OS_CLASS_PROBE");
     ASSERT_FALSE(probe.empty()) << "WHEEL_OS_CLASS_PROBE is not set";
@@ -26,14 +24,10 @@ TEST(OsClassUnderWine, EveryWindowsVersionIsClassified) {
         {"win10", wheel::OsWinNT6},
     };
     for (const Row& row : rows) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kAppKey, &key), ERROR_SUCCESS);
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.version),
-                       static_cast<DWORD>(std::strlen(row.version) + 1));
-        RegCloseKey(key);
+        ASSERT_TRUE(wintest::SetAppVersion("os_class_probe.exe", row.version));
         EXPECT_EQ(wintest::Run("\"" + probe + "\""), static_cast<int>(row.expected)) << row.version;
     }
-    wintest::DeleteTree(HKEY_CURRENT_USER, kAppKey);
+    wintest::ClearAppVersion("os_class_probe.exe");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/registry_win32.h"
 #include "install/wheel_data.h"
@@ -83,6 +84,28 @@ void DeleteTree(HKEY root, const std::string& key) {
 void InstallWheelData() {
     wheel::Win32Registry registry;
     ASSERT_EQ(install::WriteWheelData(registry), ERROR_SUCCESS);
+}
+
+namespace {
+std::string AppDefaultsKey(const std::string& exeName) {
+    return "Software\\Wine\\AppDefaults\\" + exeName;
+}
+}  // namespace
+
+bool SetAppVersion(const std::string& exeName, const char* version) {
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, AppDefaultsKey(exeName).c_str(), &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG result =
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>(std::strlen(version) + 1));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void ClearAppVersion(const std::string& exeName) {
+    DeleteTree(HKEY_CURRENT_USER, AppDefaultsKey(exeName));
 }
 
 std::vector<std::string> DumpTree(HKEY root, const std::string& key) {

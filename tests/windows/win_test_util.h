@@ -24,6 +24,11 @@ void DeleteTree(HKEY root, const std::string& key);
 // Writes the wheel's installation data into the real registry.
 void InstallWheelData();
 
+// The Windows version Wine shows one program, by its file name ("win7", "winxp", ...), and
+// back to the prefix's own.
+bool SetAppVersion(const std::string& exeName, const char* version);
+void ClearAppVersion(const std::string& exeName);
+
 // Dump of every value under a key, recursively, "path|name|type|hexbytes" per line.
 std::vector<std::string> DumpTree(HKEY root, const std::string& key);
 
