@@ -4,23 +4,10 @@
 
 namespace hosted {
 
-SteadyClock::SteadyClock()
-    : start_(std::chrono::duration_cast<std::chrono::milliseconds>(
-                 std::chrono::steady_clock::now().time_since_epoch())
-                 .count()) {}
-
-uint32_t SteadyClock::TickCount() {
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-    return static_cast<uint32_t>(now - start_);
-}
-
 bool AutoResetEvent::Wait(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                       [this] { return signalled_; })) {
-        timeouts_.fetch_add(1);
         return false;
     }
     signalled_ = false;

@@ -27,28 +27,15 @@ class ManualClock final : public wheel::Clock {
     std::atomic<uint32_t> now_;
 };
 
-// Milliseconds since construction, from the steady clock.
-class SteadyClock final : public wheel::Clock {
-  public:
-    SteadyClock();
-    uint32_t TickCount() override;
-
-  private:
-    int64_t start_;
-};
-
 class AutoResetEvent final : public wheel::StoreLock {
   public:
     bool Wait(uint32_t milliseconds) override;
     void Signal() override;
-    // How often a wait ran out.
-    uint32_t Timeouts() const { return timeouts_.load(); }
 
   private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = true;
-    std::atomic<uint32_t> timeouts_{0};
 };
 
 // Each started timer runs its callback every period on a thread of its own. Kill joins it.
