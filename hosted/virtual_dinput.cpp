@@ -35,7 +35,22 @@ int Slot(VirtualCall call) {
     return static_cast<int>(call);
 }
 
+void SetAll(JOYPOS* pos, DWORD value) {
+    pos->dwX = value;
+    pos->dwY = value;
+    pos->dwZ = value;
+    pos->dwR = value;
+}
+
 }  // namespace
+
+JOYRANGE UniformRange(DWORD min, DWORD centre, DWORD max) {
+    JOYRANGE range = {};
+    SetAll(&range.jpMin, min);
+    SetAll(&range.jpCenter, centre);
+    SetAll(&range.jpMax, max);
+    return range;
+}
 
 std::string HexResult(HRESULT hr) {
     return Hex32(static_cast<DWORD>(hr));
@@ -259,6 +274,7 @@ class VirtualDirectInput::Device final : public IDirectInputDevice2A {
 
     std::atomic<LONG> refs_{1};
     std::shared_ptr<VirtualDirectInput> rig_;
+    int serial_;
     bool formatSet_ = false;
     DWORD cooperativeLevel_ = 0;
     HWND window_ = nullptr;
@@ -272,8 +288,10 @@ namespace {
 
 class JoyConfig final : public IDirectInputJoyConfig {
   public:
-    explicit JoyConfig(std::shared_ptr<VirtualDirectInput> rig) : rig_(std::move(rig)) {
+    explicit JoyConfig(std::shared_ptr<VirtualDirectInput> rig)
+        : rig_(std::move(rig)), serial_(rig_->NextSerial(SerialKind::JoyConfig)) {
         rig_->Made(VirtualDirectInput::JoyConfigObject);
+        Note("new-joy-config");
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -292,14 +310,21 @@ class JoyConfig final : public IDirectInputJoyConfig {
     ULONG STDMETHODCALLTYPE Release() override {
         const LONG count = --refs_;
         if (count == 0) {
+            Note("release-joy-config");
             rig_->Gone(VirtualDirectInput::JoyConfigObject);
             delete this;
         }
         return static_cast<ULONG>(count);
     }
 
-    HRESULT STDMETHODCALLTYPE Acquire() override { return DI_OK; }
-    HRESULT STDMETHODCALLTYPE Unacquire() override { return DI_OK; }
+    HRESULT STDMETHODCALLTYPE Acquire() override {
+        Note("joy-config-acquire");
+        return DI_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unacquire() override {
+        Note("joy-config-unacquire");
+        return DI_OK;
+    }
     VIRTUAL_NOTIMPL(SetCooperativeLevel(HWND, DWORD))
     VIRTUAL_NOTIMPL(SendNotify())
     VIRTUAL_NOTIMPL(EnumTypes(LPVOID, LPVOID))
@@ -307,6 +332,25 @@ class JoyConfig final : public IDirectInputJoyConfig {
     VIRTUAL_NOTIMPL(SetTypeInfo(LPCWSTR, LPCDIJOYTYPEINFO, DWORD))
     VIRTUAL_NOTIMPL(DeleteType(LPCWSTR))
     HRESULT STDMETHODCALLTYPE GetConfig(UINT id, LPDIJOYCONFIG config, DWORD flags) override {
+        const HRESULT result = ReadConfig(id, config, flags);
+        rig_->Log("get-config " + std::to_string(serial_) + " flags=" + Hex32(flags) +
+                  " hr=" + HexResult(result));
+        return result;
+    }
+    VIRTUAL_NOTIMPL(SetConfig(UINT, LPCDIJOYCONFIG, DWORD))
+    VIRTUAL_NOTIMPL(DeleteConfig(UINT))
+    VIRTUAL_NOTIMPL(GetUserValues(LPDIJOYUSERVALUES, DWORD))
+    VIRTUAL_NOTIMPL(SetUserValues(LPCDIJOYUSERVALUES, DWORD))
+    VIRTUAL_NOTIMPL(AddNewHardware(HWND, REFGUID))
+    VIRTUAL_NOTIMPL(OpenTypeKey(LPCWSTR, DWORD, HKEY*))
+    VIRTUAL_NOTIMPL(OpenConfigKey(UINT, DWORD, HKEY*))
+
+  private:
+    ~JoyConfig() = default;
+
+    void Note(const char* what) { rig_->Log(std::string(what) + " " + std::to_string(serial_)); }
+
+    HRESULT ReadConfig(UINT id, LPDIJOYCONFIG config, DWORD flags) {
         rig_->Count(VirtualCall::GetConfig);
         HRESULT forced = S_OK;
         if (rig_->Forced(VirtualCall::GetConfig, &forced)) {
@@ -330,20 +374,21 @@ class JoyConfig final : public IDirectInputJoyConfig {
         if ((flags & DIJC_GUIDINSTANCE) != 0) {
             config->guidInstance = kVirtualWheelInstance;
         }
+        if ((flags & DIJC_REGHWCONFIGTYPE) != 0) {
+            // A custom wheel with Z, R and a hat, its calibration as DirectInput holds it.
+            JOYREGHWCONFIG& hwc = config->hwc;
+            hwc.hws.dwFlags = JOY_HWS_HASZ | JOY_HWS_HASR | JOY_HWS_HASPOV;
+            hwc.hws.dwNumButtons = kWheelButtons;
+            hwc.dwUsageSettings = JOY_US_PRESENT;
+            hwc.hwv.jrvHardware = rig_->storedRange();
+            hwc.dwType = JOY_HW_CUSTOM;
+        }
         return DI_OK;
     }
-    VIRTUAL_NOTIMPL(SetConfig(UINT, LPCDIJOYCONFIG, DWORD))
-    VIRTUAL_NOTIMPL(DeleteConfig(UINT))
-    VIRTUAL_NOTIMPL(GetUserValues(LPDIJOYUSERVALUES, DWORD))
-    VIRTUAL_NOTIMPL(SetUserValues(LPCDIJOYUSERVALUES, DWORD))
-    VIRTUAL_NOTIMPL(AddNewHardware(HWND, REFGUID))
-    VIRTUAL_NOTIMPL(OpenTypeKey(LPCWSTR, DWORD, HKEY*))
-    VIRTUAL_NOTIMPL(OpenConfigKey(UINT, DWORD, HKEY*))
 
-  private:
-    ~JoyConfig() = default;
     std::atomic<LONG> refs_{1};
     std::shared_ptr<VirtualDirectInput> rig_;
+    int serial_;
 };
 
 class DirectInput final : public IDirectInputA {
@@ -418,8 +463,10 @@ class DirectInput final : public IDirectInputA {
 
 // Device
 
-VirtualDirectInput::Device::Device(std::shared_ptr<VirtualDirectInput> rig) : rig_(std::move(rig)) {
+VirtualDirectInput::Device::Device(std::shared_ptr<VirtualDirectInput> rig)
+    : rig_(std::move(rig)), serial_(rig_->NextSerial(SerialKind::Device)) {
     rig_->AddDevice(this);
+    rig_->Log("new-device " + std::to_string(serial_));
 }
 
 HRESULT VirtualDirectInput::Device::QueryInterface(REFIID riid, void** ppv) {
@@ -450,6 +497,7 @@ ULONG VirtualDirectInput::Device::Release() {
             Drop();
         }
         rig_->RemoveDevice(this);
+        rig_->Log("release-device " + std::to_string(serial_));
         delete this;
     }
     return static_cast<ULONG>(count);
@@ -830,6 +878,7 @@ std::shared_ptr<VirtualDirectInput> VirtualDirectInput::Create(VirtualWheelSetup
 VirtualDirectInput::VirtualDirectInput(VirtualWheelSetup setup)
     : keepAlive_(std::move(setup.keepAlive)),
       joystickId_(setup.joystickId),
+      storedRange_(setup.storedRange),
       timeline_(std::move(setup.timeline)),
       clock_(setup.clock),
       start_(setup.clock->TickCount()),

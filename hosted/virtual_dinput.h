@@ -54,8 +54,14 @@ enum class VirtualCall : int {
     Count,
 };
 
+// The same minimum, centre and maximum for X, Y, Z and R, in calibration units (raw / 256).
+JOYRANGE UniformRange(DWORD min, DWORD centre, DWORD max);
+
 struct VirtualWheelSetup {
     uint32_t joystickId = 0;
+    // The calibration DirectInput holds for the wheel: what the joystick configuration's
+    // hardware values report.
+    JOYRANGE storedRange = UniformRange(0, 128, 255);
     WheelTimeline timeline;
     // The driver's platform. The store lock, the device link and the module count are the
     // virtual wheel's own.
@@ -65,8 +71,9 @@ struct VirtualWheelSetup {
     wheel::PeriodicTimer* timer = nullptr;
     std::function<wheel::OsClass()> osClass;
     std::function<void(uint32_t)> sleep;
-    // One line per event ("status ...", "report 00 00 fe 00", ...), without the time; called on
-    // the driver's timer thread too.
+    // One line per event ("status ...", "report 00 00 fe 00", "new-device 2", ...), without the
+    // time; called on the driver's timer thread too. Device and joy-config objects are numbered
+    // from 1 in the order they are made.
     std::function<void(const std::string&)> log;
     // Whatever the services above belong to; released after the driver.
     std::shared_ptr<void> keepAlive;
@@ -132,6 +139,8 @@ class EffectRecord {
 // that names no axis.
 bool AxisObjectId(DWORD offset, DWORD* id);
 
+enum class SerialKind { Device, JoyConfig };
+
 class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInput> {
   public:
     // Builds the driver from the driver's own code; a driver that cannot be made (no effect
@@ -168,6 +177,9 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
     // Null when the driver could not be made.
     dravik::EffectDriver* driver() { return driver_; }
     uint32_t joystickId() const { return joystickId_; }
+    const JOYRANGE& storedRange() const { return storedRange_; }
+    // The next number for a device or joy-config object.
+    int NextSerial(SerialKind kind) { return ++serials_[static_cast<int>(kind)]; }
 
     // For the objects.
     class Device;
@@ -194,6 +206,8 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
 
     std::shared_ptr<void> keepAlive_;
     uint32_t joystickId_;
+    JOYRANGE storedRange_;
+    int serials_[2] = {};
     WheelTimeline timeline_;
     wheel::Clock* clock_;
     uint32_t start_;

@@ -19,11 +19,13 @@ struct Win32Platform {
 }  // namespace
 
 std::shared_ptr<VirtualDirectInput> CreateWin32VirtualWheel(
-    uint32_t joystickId, WheelTimeline timeline, std::function<void(const std::string&)> log) {
+    uint32_t joystickId, WheelTimeline timeline, JOYRANGE storedRange,
+    std::function<void(const std::string&)> log) {
     auto platform = std::make_shared<Win32Platform>();
     VirtualWheelSetup setup;
     setup.joystickId = joystickId;
     setup.timeline = std::move(timeline);
+    setup.storedRange = storedRange;
     setup.registry = &platform->registry;
     setup.clock = &platform->clock;
     setup.timer = &platform->timer;

@@ -12,6 +12,7 @@
 namespace hosted {
 
 std::shared_ptr<VirtualDirectInput> CreateWin32VirtualWheel(
-    uint32_t joystickId, WheelTimeline timeline, std::function<void(const std::string&)> log);
+    uint32_t joystickId, WheelTimeline timeline, JOYRANGE storedRange,
+    std::function<void(const std::string&)> log);
 
 }  // namespace hosted

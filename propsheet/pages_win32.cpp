@@ -50,16 +50,4 @@ UINT NotifyCode(LPARAM lParam) {
     return header != nullptr ? header->code : 0;
 }
 
-INT_PTR InertPageProc(HWND page, UINT message, LPARAM lParam) {
-    switch (message) {
-        case WM_INITDIALOG:
-            TakeSheet(page, lParam);
-            return TRUE;
-        case WM_NOTIFY:
-            return TRUE;
-        default:
-            return FALSE;
-    }
-}
-
 }  // namespace velquin

@@ -11,11 +11,6 @@ INT_PTR CALLBACK TestPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 INT_PTR CALLBACK CalibrationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK EffectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
-// What every page does before its device work exists: it keeps the sheet from its page record
-// in DWLP_USER, reports no device opened at WM_INITDIALOG (TRUE), answers every notification
-// (TRUE, so the sheet reads the zero result: page change allowed) and handles nothing else.
-INT_PTR InertPageProc(HWND page, UINT message, LPARAM lParam);
-
 // DirectInputCreateA, deviceLock and SetDlgItemTextA for the device code.
 const DeviceServices& PageDeviceServices();
 

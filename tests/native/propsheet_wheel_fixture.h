@@ -74,11 +74,13 @@ inline const std::string kAmplifyKey = wheel::OemKey();
 class WheelRig {
   public:
     explicit WheelRig(std::vector<hosted::WheelFrame> frames = {},
-                      wheel::OsClass os = wheel::OsWinNT6)
+                      wheel::OsClass os = wheel::OsWinNT6,
+                      JOYRANGE storedRange = hosted::UniformRange(0, 128, 255))
         : os_(os) {
         EXPECT_EQ(install::WriteWheelData(registry), ERROR_SUCCESS);
         hosted::VirtualWheelSetup setup;
         setup.joystickId = kJoystickId;
+        setup.storedRange = storedRange;
         setup.timeline = hosted::WheelTimeline(std::move(frames));
         setup.registry = &registry;
         setup.clock = &clock;
@@ -114,6 +116,14 @@ class WheelRig {
         IDirectInputJoyConfig* joyConfig = nullptr;
         sheet->GetJoyConfig(&joyConfig);
         return joyConfig;
+    }
+    // How many log lines are exactly `line`.
+    int Logged(const std::string& line) const {
+        int count = 0;
+        for (const std::string& entry : log) {
+            count += entry == line ? 1 : 0;
+        }
+        return count;
     }
     // Motor reports so far, as "b0 b1 b2 b3".
     std::vector<std::string> Reports() const {

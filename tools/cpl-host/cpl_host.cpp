@@ -11,20 +11,26 @@
 //
 // --wheel hands the sheet the virtual wheel (SetDevice, SetJoyConfig) before its pages exist:
 // its input follows the script (see wheel_script.h) and its effects go to a force-feedback
-// driver built from the driver's own code, whose motor reports the virtual wheel records.
+// driver built from the driver's own code, whose motor reports the virtual wheel records. The
+// sheet's own DirectInputCreateA is pointed at the virtual wheel too, so a device the sheet
+// re-opens is the virtual wheel again.
 //
 // --log writes one line per observable event, "<ms> <event>", the time counted from the start
-// of the wheel's script: "page <caption>" (a page made), "status <control> <text>", "paint
-// <control>" (an indicator painted), "amplify-write <hive> <type> <value>", the virtual wheel's
-// "acquire", "create-effect", "set-parameters", "start", "release-effect", "unacquire" and
-// "report b0 b1 b2 b3" (a motor report), and the host's own "select", "slider", "apply" and
-// "shot" with "rect <control> <class> <left> <top> <right> <bottom>" lines that place the
-// shot's controls in its picture. --motor-trace writes the motor reports alone as CSV,
+// of the wheel's script: "page <caption>" (a page made), "status <control> <text>", "text
+// <control> <text>" (a value label changed), "paint <control>" (an indicator painted),
+// "amplify-write <hive> <type> <value>", "directinput-create" (the sheet made a DirectInput
+// object), the virtual wheel's "acquire", "create-effect", "set-parameters", "start",
+// "release-effect", "unacquire", "new-device N", "release-device N", "new-joy-config N",
+// "release-joy-config N", "get-config N ...", "joy-config-acquire N", "joy-config-unacquire N"
+// and "report b0 b1 b2 b3" (a motor report), and the host's own "select", "slider", "apply",
+// "click" and "shot" with "rect <control> <class> <left> <top> <right> <bottom>" lines that
+// place the shot's controls in its picture. --motor-trace writes the motor reports alone as CSV,
 // "ms,report_id,byte1,byte2,byte3".
 //
 // --at runs an action at a moment of the script: page:N (switch to page N), slider:V (move the
-// Effect page's intensity slider), apply (press "Apply"), shot:FILE.bmp (save the sheet window
-// as it is then, painting only what is pending).
+// Effect page's intensity slider), apply (press "Apply"), click:ID (click the page's button ID,
+// as "Default" 1021 or "Set" 1022), shot:FILE.bmp (save the sheet window as it is then,
+// painting only what is pending).
 //
 // Exit code 0 on success, 1 when something failed, 2 for bad arguments.
 #include "common/platform.h"
@@ -61,7 +67,7 @@ constexpr int kMaxPages = 16;
 
 struct Action {
     uint32_t atMs;
-    std::string what;  // page, slider, apply, shot
+    std::string what;  // page, slider, apply, click, shot
     std::string argument;
 };
 
@@ -159,7 +165,7 @@ bool ParseNumber(const char* text, unsigned long* value) {
     return end != text && *end == '\0';
 }
 
-// MS=ACTION: page:N, slider:V, apply, shot:FILE.
+// MS=ACTION: page:N, slider:V, apply, click:ID, shot:FILE.
 bool ParseAction(const std::string& text, Action* action) {
     const size_t equals = text.find('=');
     unsigned long ms = 0;
@@ -178,7 +184,7 @@ bool ParseAction(const std::string& text, Action* action) {
     if (action->what == "page") {
         return ParseNumber(action->argument.c_str(), &number) && number < kMaxPages;
     }
-    if (action->what == "slider") {
+    if (action->what == "slider" || action->what == "click") {
         return ParseNumber(action->argument.c_str(), &number) && number <= 0xFFFF;
     }
     return action->what == "shot" && !action->argument.empty();
@@ -346,6 +352,10 @@ void RunAction(HWND sheet, const Action& action) {
         // What the button sends its page when clicked.
         SendMessageA(page, WM_COMMAND, MAKEWPARAM(1028, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(page, 1028)));
+    } else if (action.what == "click") {
+        Log("click " + action.argument);
+        // The button sends its page the same WM_COMMAND a mouse click does.
+        SendDlgItemMessageA(page, std::atoi(action.argument.c_str()), BM_CLICK, 0, 0);
     } else if (action.what == "shot") {
         // Only what is pending is painted: a shot must not cause repaints of its own.
         RedrawWindow(sheet, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -399,6 +409,13 @@ bool IsStatusLine(HWND window) {
     return id == 1024 || id == 1025 || id == 1026;
 }
 
+// The Calibration page's value labels, 1016 to 1019, set on every tick: only changes are logged.
+bool IsValueLabel(HWND window) {
+    const int id = GetDlgCtrlID(window);
+    return id >= 1016 && id <= 1019;
+}
+std::string labelTexts[4];
+
 void NotePaint(HWND window) {
     if (IsIndicator(window)) {
         Log("paint " + std::to_string(GetDlgCtrlID(window)));
@@ -426,6 +443,13 @@ LRESULT CALLBACK ReturnedMessage(int code, WPARAM wParam, LPARAM lParam) {
         if (message->message == WM_SETTEXT && IsStatusLine(message->hwnd)) {
             GetWindowTextA(message->hwnd, text, sizeof text);
             Log("status " + std::to_string(GetDlgCtrlID(message->hwnd)) + " " + text);
+        } else if (message->message == WM_SETTEXT && IsValueLabel(message->hwnd)) {
+            GetWindowTextA(message->hwnd, text, sizeof text);
+            std::string& last = labelTexts[GetDlgCtrlID(message->hwnd) - 1016];
+            if (last != text) {
+                last = text;
+                Log("text " + std::to_string(GetDlgCtrlID(message->hwnd)) + " " + text);
+            }
         } else if (message->message == WM_INITDIALOG && ClassOf(message->hwnd) == "#32770" &&
                    GetParent(message->hwnd) != nullptr) {
             GetWindowTextA(message->hwnd, text, sizeof text);
@@ -620,6 +644,87 @@ bool ReadFile(const std::string& path, std::string* text) {
     return true;
 }
 
+// The virtual wheel the sheet's DirectInputCreateA hands out.
+std::shared_ptr<hosted::VirtualDirectInput> virtualWheel;
+
+HRESULT WINAPI VirtualDirectInputCreateA(HINSTANCE, DWORD version, IDirectInputA** out,
+                                         IUnknown* outer) {
+    char line[64];
+    std::snprintf(line, sizeof line, "directinput-create version=0x%04lX",
+                  static_cast<unsigned long>(version));
+    Log(line);
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    if (outer != nullptr) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    if (virtualWheel == nullptr) {
+        return E_FAIL;
+    }
+    *out = virtualWheel->NewDirectInput();
+    return *out != nullptr ? DI_OK : E_OUTOFMEMORY;
+}
+
+// Points a module's import of dll!function at replacement, in its import address table.
+bool RedirectImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    if (module == nullptr) {
+        return false;
+    }
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) {
+        return false;
+    }
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) {
+        return false;
+    }
+    bool redirected = false;
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0) {
+            continue;
+        }
+        const DWORD namesAt =
+            entry->OriginalFirstThunk != 0 ? entry->OriginalFirstThunk : entry->FirstThunk;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                continue;
+            }
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) {
+                continue;
+            }
+            DWORD old = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                                &old)) {
+                return false;
+            }
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            redirected = true;
+        }
+    }
+    return redirected;
+}
+
+// The module whose code the sheet object runs: the one holding its method table.
+HMODULE SheetModule(IDIGameCntrlPropSheet* sheet) {
+    HMODULE module = nullptr;
+    const void* methods = *reinterpret_cast<void* const*>(sheet);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        static_cast<const char*>(methods), &module);
+    return module;
+}
+
 // The virtual wheel given to the sheet as the control panel gives it a device: the joystick
 // format set, ready to be acquired.
 bool HandOverWheel(IDIGameCntrlPropSheet* sheet, hosted::VirtualDirectInput& wheel) {
@@ -640,20 +745,22 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseArguments(argc, argv, &error)) {
         Fail(error);
-        std::fprintf(stderr,
-                     "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
-                     "[--screenshot FILE.bmp] [--wheel SCRIPT.json] [--log FILE] "
-                     "[--motor-trace FILE.csv] [--at MS=page:N|slider:V|apply|shot:FILE]...\n");
+        std::fprintf(
+            stderr,
+            "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
+            "[--screenshot FILE.bmp] [--wheel SCRIPT.json] [--log FILE] "
+            "[--motor-trace FILE.csv] [--at MS=page:N|slider:V|apply|click:ID|shot:FILE]...\n");
         return 2;
     }
     std::vector<hosted::WheelFrame> frames;
+    JOYRANGE storedRange = hosted::UniformRange(0, 128, 255);
     if (!options.wheel.empty()) {
         std::string text;
         if (!ReadFile(options.wheel, &text)) {
             Fail("cannot read " + options.wheel);
             return 2;
         }
-        if (!cplhost::ParseWheelScript(text, &frames, &error)) {
+        if (!cplhost::ParseWheelScript(text, &frames, &error, &storedRange)) {
             Fail(options.wheel + ": " + error);
             return 2;
         }
@@ -679,7 +786,9 @@ int main(int argc, char** argv) {
     }
     std::shared_ptr<hosted::VirtualDirectInput> wheel;
     if (!options.wheel.empty()) {
-        wheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames), Log);
+        wheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames),
+                                                storedRange, Log);
+        virtualWheel = wheel;
     }
     IDIGameCntrlPropSheet* sheet = nullptr;
     hr = CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
@@ -691,12 +800,18 @@ int main(int argc, char** argv) {
     } else if (!options.wheel.empty() && (wheel == nullptr || !HandOverWheel(sheet, *wheel))) {
         result = Fail("the virtual wheel could not be made");
         sheet->Release();
+    } else if (!options.wheel.empty() &&
+               !RedirectImport(SheetModule(sheet), "dinput.dll", "DirectInputCreateA",
+                               reinterpret_cast<void*>(VirtualDirectInputCreateA))) {
+        result = Fail("the sheet does not import DirectInputCreateA from dinput.dll");
+        sheet->Release();
     } else {
         result = ShowSheet(sheet);
         // The sheet releases the device and the joy-config object it was given.
         sheet->Release();
     }
     // The driver stops its effects, sends the all-off report and kills its timer.
+    virtualWheel.reset();
     wheel.reset();
     RemoveHooks();
     amplify.Stop();

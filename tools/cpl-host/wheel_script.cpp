@@ -16,13 +16,22 @@ class Parser {
   public:
     explicit Parser(std::string* error) : error_(error) {}
 
-    bool Frames(const Json& root, std::vector<hosted::WheelFrame>* frames) {
+    bool Frames(const Json& root, std::vector<hosted::WheelFrame>* frames, JOYRANGE* stored) {
         if (!root.is_object()) {
             return Fail("the script", "must be an object");
         }
         for (const auto& item : root.items()) {
-            if (item.key() != "frames") {
+            if (item.key() != "frames" && item.key() != "calibration") {
                 return Fail(item.key(), "unknown field");
+            }
+        }
+        if (const auto calibration = root.find("calibration"); calibration != root.end()) {
+            JOYRANGE range = {};
+            if (!Calibration(*calibration, &range)) {
+                return false;
+            }
+            if (stored != nullptr) {
+                *stored = range;
             }
         }
         const auto list = root.find("frames");
@@ -47,6 +56,39 @@ class Parser {
     }
 
   private:
+    // {"min": [x, y, z, r], "center": [...], "max": [...]}, each 0..255.
+    bool Calibration(const Json& object, JOYRANGE* range) {
+        if (!object.is_object()) {
+            return Fail("calibration", "must be an object");
+        }
+        for (const auto& item : object.items()) {
+            if (item.key() != "min" && item.key() != "center" && item.key() != "max") {
+                return Fail("calibration." + item.key(), "unknown field");
+            }
+        }
+        for (auto [name, pos] :
+             {std::pair{"min", &range->jpMin}, std::pair{"center", &range->jpCenter},
+              std::pair{"max", &range->jpMax}}) {
+            const std::string where = std::string("calibration.") + name;
+            const auto list = object.find(name);
+            if (list == object.end()) {
+                return Fail(where, "is required");
+            }
+            if (!list->is_array() || list->size() != 4) {
+                return Fail(where, "must be four numbers: X, Y, Z, R");
+            }
+            DWORD* members[] = {&pos->dwX, &pos->dwY, &pos->dwZ, &pos->dwR};
+            for (size_t i = 0; i < 4; ++i) {
+                int64_t number = 0;
+                if (!Integer((*list)[i], where, 0, 255, &number)) {
+                    return false;
+                }
+                *members[i] = static_cast<DWORD>(number);
+            }
+        }
+        return true;
+    }
+
     bool Frame(const Json& object, const std::string& where, hosted::WheelFrame* frame) {
         if (!object.is_object()) {
             return Fail(where, "must be an object");
@@ -155,13 +197,13 @@ class Parser {
 }  // namespace
 
 bool ParseWheelScript(const std::string& text, std::vector<hosted::WheelFrame>* frames,
-                      std::string* error) {
+                      std::string* error, JOYRANGE* storedRange) {
     const Json root = Json::parse(text, nullptr, false);
     if (root.is_discarded()) {
         *error = "not JSON";
         return false;
     }
-    return Parser(error).Frames(root, frames);
+    return Parser(error).Frames(root, frames, storedRange);
 }
 
 }  // namespace cplhost

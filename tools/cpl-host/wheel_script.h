@@ -8,6 +8,8 @@
 // pov is -1 (centred) or 0..35999 hundredths of a degree; buttons lists the pressed buttons,
 // 1..32; connected false unplugs the wheel. Three more switches make the wheel misbehave for
 // tests: create_effect_fails, get_config_fails and acquire_already (Acquire answers S_FALSE).
+// An optional top-level "calibration": {"min": [x, y, z, r], "center": [...], "max": [...]}
+// (0..255 each) is what DirectInput holds for the wheel before the sheet stores anything.
 // A field a frame does not give keeps its value from the frames before; before the first frame
 // the wheel is centred, with no button pressed, plugged in and well-behaved.
 #pragma once
@@ -15,12 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "common/dinput_shapes.h"
 #include "hosted/wheel_timeline.h"
 
 namespace cplhost {
 
 // On failure `error` says where ("frames[2].x: ...") and `frames` is unspecified.
+// *storedRange is set only when the script gives a calibration.
 bool ParseWheelScript(const std::string& text, std::vector<hosted::WheelFrame>* frames,
-                      std::string* error);
+                      std::string* error, JOYRANGE* storedRange = nullptr);
 
 }  // namespace cplhost

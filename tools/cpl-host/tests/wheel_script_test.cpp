@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hosted/virtual_dinput.h"
 #include "hosted/wheel_timeline.h"
 #include "tools/cpl-host/wheel_script.h"
 
@@ -50,6 +51,27 @@ TEST(WheelScript, FieldsBecomeTheWheelsState) {
     EXPECT_TRUE(third.acquireAlready);
 }
 
+TEST(WheelScript, CalibrationIsWhatDirectInputHoldsPerAxis) {
+    std::vector<hosted::WheelFrame> frames;
+    std::string error;
+    JOYRANGE range = hosted::UniformRange(1, 2, 3);
+    ASSERT_TRUE(ParseWheelScript(R"({"frames": [], "calibration": {"min": [10, 11, 12, 13],
+        "center": [100, 101, 102, 103], "max": [200, 201, 202, 255]}})",
+                                 &frames, &error, &range))
+        << error;
+    EXPECT_EQ(range.jpMin.dwX, 10u);
+    EXPECT_EQ(range.jpMin.dwR, 13u);
+    EXPECT_EQ(range.jpCenter.dwY, 101u);
+    EXPECT_EQ(range.jpCenter.dwZ, 102u);
+    EXPECT_EQ(range.jpMax.dwX, 200u);
+    EXPECT_EQ(range.jpMax.dwR, 255u);
+    EXPECT_EQ(range.jpMin.dwU, 0u);
+    // Without one, the range handed in stays.
+    range = hosted::UniformRange(1, 2, 3);
+    ASSERT_TRUE(ParseWheelScript(R"({"frames": []})", &frames, &error, &range));
+    EXPECT_EQ(range.jpMax.dwZ, 3u);
+}
+
 TEST(WheelScript, EmptyScriptIsACentredIdleWheel) {
     const hosted::WheelTimeline timeline = Parse(R"({"frames": []})");
     EXPECT_EQ(timeline.At(12345), hosted::WheelState{});
@@ -80,6 +102,18 @@ TEST(WheelScript, RefusedScriptsNameThePlace) {
          "frames[0].connected: must be true or false"},
         {R"({"frames": [{"at_ms": 0, "Connected": true}]})", "frames[0].Connected: unknown field"},
         {R"({"frames": [7]})", "frames[0]: must be an object"},
+        {R"({"frames": [], "calibration": 1})", "calibration: must be an object"},
+        {R"({"frames": [], "calibration": {"min": [0, 0, 0, 0], "max": [9, 9, 9, 9]}})",
+         "calibration.center: is required"},
+        {R"({"frames": [], "calibration": {"min": [0, 0, 0], "center": [1, 1, 1, 1],
+             "max": [9, 9, 9, 9]}})",
+         "calibration.min: must be four numbers: X, Y, Z, R"},
+        {R"({"frames": [], "calibration": {"min": [0, 0, 0, 0], "center": [1, 1, 1, 256],
+             "max": [9, 9, 9, 9]}})",
+         "calibration.center: must be in 0..255"},
+        {R"({"frames": [], "calibration": {"min": [0, 0, 0, 0], "center": [1, 1, 1, 1],
+             "max": [9, 9, 9, 9], "gain": 1}})",
+         "calibration.gain: unknown field"},
     };
     for (const Row& row : rows) {
         std::vector<hosted::WheelFrame> frames;
