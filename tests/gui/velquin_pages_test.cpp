@@ -1,13 +1,15 @@
-// The Test and Effect pages live: the real velquin.dll in the control-panel host with the
+// The three pages live: the real velquin.dll in the control-panel host with the
 // virtual wheel moving by script, checked by the pixels of screenshots taken at set moments and
 // by the host's event log (status texts, indicator paints, effect calls, Amplify writes and the
 // motor reports of the driver's own code).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -501,6 +503,266 @@ TEST_F(VelquinPages, ApplyStoresAmplifyAndStrengthensTheMotors) {
         guitest::DeleteValue(row.hive, oem, "Amplify");
         DeleteFileA(host.c_str());
     }
+}
+
+// Calibration page
+
+constexpr GUID kWheelInstance = {
+    0x7A3C51E0, 0x2D71, 0x5A08, {0xB1, 0x4E, 0x00, 0x56, 0x69, 0x72, 0x74, 0x31}};
+
+// Written out here rather than taken from the code under test.
+const std::string kDiCalibrationDevice =
+    "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\DirectInput"
+    "\\VID_2D71&PID_5A08\\Calibration\\0";
+const std::string kJoystickSettings =
+    "System\\CurrentControlSet\\Control\\MediaResources\\Joystick\\<FixedKey>"
+    "\\CurrentJoystickSettings";
+
+struct AxisRange {
+    DWORD min;
+    DWORD centre;
+    DWORD max;
+    bool operator==(const AxisRange&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const AxisRange& r) {
+    return out << r.min << "/" << r.centre << "/" << r.max;
+}
+
+DWORD Le32(const std::vector<BYTE>& data, size_t at) {
+    return static_cast<DWORD>(data[at]) | static_cast<DWORD>(data[at + 1]) << 8 |
+           static_cast<DWORD>(data[at + 2]) << 16 | static_cast<DWORD>(data[at + 3]) << 24;
+}
+
+// Where a Windows version keeps the wheel's calibration, as DirectInput there reads it.
+struct CalibrationHome {
+    const char* version;  // for AppDefaults; "" keeps the prefix's own (Windows 10)
+    enum Kind { PerAxis, JoystickSettings } kind;
+    HKEY root;
+};
+
+// DirectInput's key for the wheel, holding its instance GUID, with no calibration yet; or, for
+// 98/Me, the joystick settings key without the wheel's record.
+bool PrepareCalibrationHome(const CalibrationHome& home) {
+    if (home.kind == CalibrationHome::JoystickSettings) {
+        if (!guitest::CreateKey(home.root, kJoystickSettings)) {
+            return false;
+        }
+        guitest::DeleteValue(home.root, kJoystickSettings, "Joystick1Configuration");
+        return true;
+    }
+    guitest::DeleteTree(home.root, kDiCalibrationDevice + "\\Type");
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(home.root, kDiCalibrationDevice.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG set =
+        RegSetValueExA(key, "GUID", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&kWheelInstance),
+                       sizeof kWheelInstance);
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
+}
+
+// X, Y, Z and R as stored; an axis with nothing (or something malformed) stored is missing.
+std::map<char, AxisRange> StoredCalibration(const CalibrationHome& home) {
+    std::map<char, AxisRange> stored;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (home.kind == CalibrationHome::JoystickSettings) {
+        // The whole JOYREGHWCONFIG: jrvHardware's jpMin, jpMax and jpCenter from byte 12.
+        if (!guitest::ReadValue(home.root, kJoystickSettings, "Joystick1Configuration", &type,
+                                &data) ||
+            type != REG_BINARY || data.size() != 112) {
+            return stored;
+        }
+        const std::pair<char, size_t> axes[] = {{'X', 0}, {'Y', 4}, {'Z', 8}, {'R', 12}};
+        for (const auto& [axis, offset] : axes) {
+            stored[axis] = {Le32(data, 12 + offset), Le32(data, 60 + offset),
+                            Le32(data, 36 + offset)};
+        }
+        return stored;
+    }
+    const std::pair<char, const char*> axes[] = {{'X', "0"}, {'Y', "1"}, {'Z', "2"}, {'R', "5"}};
+    for (const auto& [axis, subKey] : axes) {
+        const std::string key = kDiCalibrationDevice + "\\Type\\Axes\\" + subKey;
+        if (guitest::ReadValue(home.root, key, "Calibration", &type, &data) && type == REG_BINARY &&
+            data.size() == 12) {
+            stored[axis] = {Le32(data, 0), Le32(data, 4), Le32(data, 8)};
+        }
+    }
+    return stored;
+}
+
+std::map<char, AxisRange> AllAxes(AxisRange range) {
+    return {{'X', range}, {'Y', range}, {'Z', range}, {'R', range}};
+}
+
+// The prefix's own Windows version reads the calibration from the user's hive.
+const CalibrationHome kDefaultHome = {"", CalibrationHome::PerAxis, HKEY_CURRENT_USER};
+
+class VelquinCalibrationPage : public VelquinPages {
+  protected:
+    // The host, under a name of its own when the home asks for a Windows version.
+    HostRun RunIn(const CalibrationHome& home, const std::string& script,
+                  const std::string& arguments, const std::vector<uint32_t>& shots = {}) {
+        EXPECT_TRUE(PrepareCalibrationHome(home)) << home.version;
+        if (home.version[0] == '\0') {
+            return RunHost(script, arguments, shots);
+        }
+        const std::string exe = std::string("cpl-host-cal-") + home.version + ".exe";
+        const std::string host = guitest::ArtefactPath(exe);
+        EXPECT_TRUE(CopyFileA(host_.c_str(), host.c_str(), FALSE)) << host;
+        EXPECT_TRUE(guitest::SetAppVersion(exe, home.version));
+        HostRun run = RunHost(script, arguments, shots, host);
+        guitest::ClearAppVersion(exe);
+        DeleteFileA(host.c_str());
+        return run;
+    }
+};
+
+// The stored calibration is narrower than the sweep on some axes and wider on others. The
+// positions shown while the Test page is in front must not count.
+const char kSweepScript[] = R"({
+  "calibration": {"min": [100, 90, 80, 70], "center": [128, 128, 128, 128],
+                  "max": [150, 160, 170, 180]},
+  "frames": [
+    {"at_ms": 0, "x": 32768, "y": 32768, "z": 32768, "rz": 32768},
+    {"at_ms": 600, "x": 65535, "y": 2560},
+    {"at_ms": 1000, "x": 20000, "y": 40000, "z": 0},
+    {"at_ms": 1500, "x": 0, "y": 65535, "z": 65535, "rz": 0},
+    {"at_ms": 1900, "x": 40000, "y": 30000, "z": 33000, "rz": 32768}]})";
+
+TEST_F(VelquinCalibrationPage, SetStoresTheUnionOfTheStoredRangeAndWhatThePageSaw) {
+    std::vector<CalibrationHome> homes = {
+        {"win7", CalibrationHome::PerAxis, HKEY_CURRENT_USER},
+        // DirectX 9 (Wine's "4.09.00.0904"): DirectInput's key, machine-wide.
+        {"winxp", CalibrationHome::PerAxis, HKEY_LOCAL_MACHINE},
+    };
+    if (sizeof(void*) == 4) {
+        homes.push_back({"win98", CalibrationHome::JoystickSettings, HKEY_LOCAL_MACHINE});
+    }
+    for (const CalibrationHome& home : homes) {
+        SCOPED_TRACE(home.version);
+        const HostRun run = RunIn(home, kSweepScript,
+                                  "--page 1 --exit-after 3200 --at 1400=page:0 --at 2000=page:1 "
+                                  "--at 2600=click:1022",
+                                  {500, 2900});
+        ASSERT_EQ(run.exitCode, 0);
+        ASSERT_FALSE(run.Find("page Calibration").empty());
+        // Read when the page was made, and the joy-config object given back.
+        EXPECT_EQ(run.Texts("get-config 1 flags=0x00000002"),
+                  std::vector<std::string>{"get-config 1 flags=0x00000002 hr=0x00000000"});
+        EXPECT_EQ(run.Texts("joy-config-unacquire 1", 0, run.TimeOf("page Calibration") + 1).size(),
+                  1u);
+
+        // X: 100..150 widened to 78..255; Y: 90..160 down to 10; Z: 80 down to 0; R unchanged.
+        // The centre is the last position seen: 40000 -> 156, 30000 -> 117, 33000 -> 128.
+        const std::map<char, AxisRange> expected = {{'X', {78, 156, 255}},
+                                                    {'Y', {10, 117, 160}},
+                                                    {'Z', {0, 128, 170}},
+                                                    {'R', {70, 128, 180}}};
+        EXPECT_EQ(StoredCalibration(home), expected);
+
+        // The labels: raw / 256, only while the page is in front.
+        const std::vector<std::string> labels = run.Texts("text");
+        for (const char* text : {"text 1016 128", "text 1016 255", "text 1017 10", "text 1016 78",
+                                 "text 1018 0", "text 1016 156", "text 1017 117"}) {
+            EXPECT_NE(std::find(labels.begin(), labels.end(), text), labels.end()) << text;
+        }
+        const uint32_t away = run.TimeOf("select 0");
+        const uint32_t back = run.TimeOf("select 1");
+        ASSERT_NE(back, UINT32_MAX);
+        EXPECT_TRUE(run.Find("text", away + 50, back).empty()) << "the timer ran while away";
+        // Only the box whose axes moved is redrawn: frame 1 moves X and Y alone.
+        const uint32_t xyOnly = run.TimeOf("frame 1");
+        EXPECT_EQ(run.Texts("paint", xyOnly, run.TimeOf("frame 2")),
+                  std::vector<std::string>{"paint 1013"});
+
+        // Re-opened after the store: the old objects released once each, a DirectInput object
+        // made, and the new device in use from the next tick.
+        const uint32_t click = run.TimeOf("click 1022");
+        ASSERT_NE(click, UINT32_MAX);
+        EXPECT_EQ(run.Texts("directinput-create", click),
+                  std::vector<std::string>{"directinput-create version=0x0700"});
+        EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
+        EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
+        EXPECT_GE(run.TimeOf("release-device 1"), click);
+        EXPECT_FALSE(run.Find("new-device 2", click).empty());
+        EXPECT_FALSE(run.Find("acquire 0x00000000", run.TimeOf("new-device 2")).empty());
+        EXPECT_TRUE(run.Find("status 1025 The device is not responding.").empty());
+
+        // What the user sees: the cross-hair where the wheel is, the values drawn.
+        ExpectCrossHair(run, ShotName(2900), 1013, 40000, 30000);
+        ExpectCrossHair(run, ShotName(500), 1014, 32768, 32768);
+        const Found label = Locate(run, ShotName(2900), 1016);
+        EXPECT_GT(Share(label, 0x000000), 0.0) << "the X value is drawn";
+    }
+}
+
+TEST_F(VelquinCalibrationPage, DefaultStoresTheFullRangeWhereverTheWheelIs) {
+    const HostRun run =
+        RunIn(kDefaultHome,
+              R"({"frames": [{"at_ms": 0, "x": 1000, "y": 64000, "z": 5000, "rz": 60000}]})",
+              "--page 1 --exit-after 1400 --at 800=click:1021");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(StoredCalibration(kDefaultHome), AllAxes({0, 128, 255}));
+    EXPECT_FALSE(run.Find("new-device 2", run.TimeOf("click 1021")).empty()) << "re-opened";
+}
+
+TEST_F(VelquinCalibrationPage, SetAfterDefaultKeepsTheFullRangeAndTakesTheLastCentre) {
+    const HostRun run =
+        RunIn(kDefaultHome, R"({"frames": [
+        {"at_ms": 0, "x": 1000, "y": 64000, "z": 5000, "rz": 60000},
+        {"at_ms": 900, "x": 65535, "y": 32768, "z": 0, "rz": 40000}]})",
+              "--page 1 --exit-after 1900 --at 500=click:1021 --at 1500=click:1022");
+    ASSERT_EQ(run.exitCode, 0);
+    const std::map<char, AxisRange> expected = {
+        {'X', {0, 255, 255}}, {'Y', {0, 128, 255}}, {'Z', {0, 0, 255}}, {'R', {0, 156, 255}}};
+    EXPECT_EQ(StoredCalibration(kDefaultHome), expected);
+    // Two stores, two re-opens.
+    EXPECT_EQ(run.Texts("directinput-create").size(), 2u);
+    EXPECT_EQ(run.Texts("release-device 2").size(), 1u);
+    EXPECT_FALSE(run.Find("new-device 3").empty());
+}
+
+TEST_F(VelquinCalibrationPage, UnacquirableWheelStoresNothingAndIsNotReopened) {
+    const HostRun run = RunIn(kDefaultHome, R"({"frames": [
+        {"at_ms": 0, "x": 65535},
+        {"at_ms": 500, "connected": false}]})",
+                              "--page 1 --exit-after 1400 --at 900=click:1021");
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_NE(run.TimeOf("click 1021"), UINT32_MAX);
+    EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
+    EXPECT_TRUE(run.Find("directinput-create").empty());
+    EXPECT_TRUE(run.Find("new-device 2").empty());
+    // Released once, by the sheet at the end.
+    EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
+    EXPECT_FALSE(run.Find("status 1025 The device is not responding.").empty());
+}
+
+TEST_F(VelquinCalibrationPage, FailedConfigurationReadsStoreNothingButReopen) {
+    const HostRun run = RunIn(kDefaultHome, R"({"frames": [
+        {"at_ms": 0, "x": 0, "get_config_fails": true},
+        {"at_ms": 400, "x": 65535}]})",
+                              "--page 1 --exit-after 1400 --at 900=click:1022");
+    ASSERT_EQ(run.exitCode, 0);
+    // At WM_INITDIALOG: the read fails and the joy-config object is given back all the same.
+    const std::vector<std::string> init = run.Texts("get-config 1 flags=0x00000002");
+    EXPECT_EQ(init, std::vector<std::string>{"get-config 1 flags=0x00000002 hr=0x80004005"});
+    EXPECT_EQ(run.Texts("joy-config-acquire 1").size(), 1u);
+    EXPECT_GE(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("joy-config-acquire 1"));
+    EXPECT_LT(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("click 1022"));
+    // The page follows the wheel anyway.
+    EXPECT_FALSE(run.Find("text 1016 255").empty());
+    // At "Set": no instance GUID, nothing stored, but the device is re-opened.
+    const uint32_t click = run.TimeOf("click 1022");
+    EXPECT_FALSE(run.Find("get-config 1 flags=0x00000001 hr=0x80004005", click).empty());
+    EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
+    EXPECT_EQ(run.Texts("directinput-create", click).size(), 1u);
+    EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
+    EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
+    EXPECT_GE(run.TimeOf("release-device 1"), click);
 }
 
 }  // namespace
