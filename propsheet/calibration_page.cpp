@@ -28,25 +28,6 @@ DWORD CalibrationUnits(LONG raw) {
     return static_cast<DWORD>(raw >> kCalibrationShift);
 }
 
-class DeviceLockHold {
-  public:
-    explicit DeviceLockHold(const DeviceServices& services) : services_(services) {
-        if (services_.lock != nullptr) {
-            services_.lock();
-        }
-    }
-    ~DeviceLockHold() {
-        if (services_.unlock != nullptr) {
-            services_.unlock();
-        }
-    }
-    DeviceLockHold(const DeviceLockHold&) = delete;
-    DeviceLockHold& operator=(const DeviceLockHold&) = delete;
-
-  private:
-    const DeviceServices& services_;
-};
-
 }  // namespace
 
 void TrackCalibration(JOYRANGE* range, const DIJOYSTATE& state) {

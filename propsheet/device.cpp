@@ -11,25 +11,6 @@ static_assert(kDeadZoneAxes[3] == offsetof(DIJOYSTATE, lRz), "Rz");
 
 namespace {
 
-class LockHold {
-  public:
-    explicit LockHold(const DeviceServices& services) : services_(services) {
-        if (services_.lock != nullptr) {
-            services_.lock();
-        }
-    }
-    ~LockHold() {
-        if (services_.unlock != nullptr) {
-            services_.unlock();
-        }
-    }
-    LockHold(const LockHold&) = delete;
-    LockHold& operator=(const LockHold&) = delete;
-
-  private:
-    const DeviceServices& services_;
-};
-
 // The DirectInput object lives only while a device is being made.
 class DirectInputHold {
   public:
@@ -147,7 +128,7 @@ HRESULT CreateWheelDevice(USHORT joystickId, HWND window, IDirectInputA* directI
 }
 
 HRESULT OpenDevice(const DeviceServices& services, HWND frame, IDIGameCntrlPropSheet* sheet) {
-    LockHold lock(services);
+    DeviceLockHold lock(services);
     if (sheet == nullptr) {
         return E_POINTER;
     }
@@ -180,7 +161,7 @@ HRESULT OpenDevice(const DeviceServices& services, HWND frame, IDIGameCntrlPropS
 }
 
 HRESULT ReopenDevice(const DeviceServices& services, HWND frame, IDIGameCntrlPropSheet* sheet) {
-    LockHold lock(services);
+    DeviceLockHold lock(services);
     if (sheet == nullptr) {
         return E_POINTER;
     }

@@ -42,6 +42,26 @@ struct DeviceServices {
     void (*setStatusText)(HWND page, int controlId, const char* text) = nullptr;
 };
 
+// Holds the module's device lock for a scope.
+class DeviceLockHold {
+  public:
+    explicit DeviceLockHold(const DeviceServices& services) : services_(services) {
+        if (services_.lock != nullptr) {
+            services_.lock();
+        }
+    }
+    ~DeviceLockHold() {
+        if (services_.unlock != nullptr) {
+            services_.unlock();
+        }
+    }
+    DeviceLockHold(const DeviceLockHold&) = delete;
+    DeviceLockHold& operator=(const DeviceLockHold&) = delete;
+
+  private:
+    const DeviceServices& services_;
+};
+
 // Creates the device for the joystick ID and prepares it: the standard joystick format,
 // exclusive background access. On failure *device is null and no device is left behind.
 HRESULT CreateWheelDevice(USHORT joystickId, HWND window, IDirectInputA* directInput,
