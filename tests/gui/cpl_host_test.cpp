@@ -135,7 +135,8 @@ std::vector<PageRow> Pages() {
           {1019, "Static", "0", true},
           {1021, "Button", "Default", true},
           {1022, "Button", "Set", true},
-          {1025, "Static", "", true}},
+          // No wheel: the labels keep the template's "0".
+          {1025, "Static", "The device is not responding.", true}},
          1014},
         {2,
          "Effect Page",
