@@ -147,7 +147,9 @@ std::string WheelDataRegFile() {
 
 namespace {
 
-std::string NsisQuote(const std::string& text) { return "\"" + text + "\""; }
+std::string NsisQuote(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 }  // namespace
 

@@ -94,9 +94,9 @@ int main() {
     }
     // The control panel creates the property sheet the same way.
     IUnknown* sheet = nullptr;
-    const HRESULT sheetCreated = CoCreateInstance(wheel::kVelquinClsid, nullptr,
-                                                  CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                                  reinterpret_cast<void**>(&sheet));
+    const HRESULT sheetCreated =
+        CoCreateInstance(wheel::kVelquinClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                         reinterpret_cast<void**>(&sheet));
     std::printf("CoCreateInstance(property sheet): 0x%08lX\n",
                 static_cast<unsigned long>(sheetCreated));
     if (sheet != nullptr) {
