@@ -630,7 +630,7 @@ const char kSweepScript[] = R"({
     {"at_ms": 0, "x": 32768, "y": 32768, "z": 32768, "rz": 32768},
     {"at_ms": 600, "x": 65535, "y": 2560},
     {"at_ms": 1000, "x": 20000, "y": 40000, "z": 0},
-    {"at_ms": 1500, "x": 0, "y": 65535, "z": 65535, "rz": 0},
+    {"at_ms": 1600, "x": 0, "y": 65535, "z": 65535, "rz": 0},
     {"at_ms": 1900, "x": 40000, "y": 30000, "z": 33000, "rz": 32768}]})";
 
 TEST_F(VelquinCalibrationPage, SetStoresTheUnionOfTheStoredRangeAndWhatThePageSaw) {
@@ -645,7 +645,7 @@ TEST_F(VelquinCalibrationPage, SetStoresTheUnionOfTheStoredRangeAndWhatThePageSa
     for (const CalibrationHome& home : homes) {
         SCOPED_TRACE(home.version);
         const HostRun run = RunIn(home, kSweepScript,
-                                  "--page 1 --exit-after 3200 --at 1400=page:0 --at 2000=page:1 "
+                                  "--page 1 --exit-after 3200 --at 1300=page:0 --at 2200=page:1 "
                                   "--at 2600=click:1022",
                                   {500, 2900});
         ASSERT_EQ(run.exitCode, 0);
