@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "propsheet/calibration.h"
+#include "propsheet/pages.h"
 #include "propsheet/resource.h"
 
 namespace velquin {
@@ -90,10 +91,10 @@ HRESULT CalibrationTick(const DeviceServices& services, const CalibrationView& v
     }
     const DIJOYSTATE& last = state->lastState;
     if (view.setXY != nullptr) {
-        if (reading.lX != last.lX || reading.lY != last.lY) {
+        if (AxesXYChanged(last, reading)) {
             view.setXY(page, IDC_AXES_XY, reading.lX, reading.lY);
         }
-        if (reading.lZ != last.lZ || reading.lRz != last.lRz) {
+        if (AxesZRzChanged(last, reading)) {
             view.setXY(page, IDC_AXES_ZRZ, reading.lZ, reading.lRz);
         }
     }

@@ -21,8 +21,8 @@ TestTickPlan PlanTestTick(const DIJOYSTATE& remembered, const DIJOYSTATE& readin
     for (int i = 0; i < kShownButtons; ++i) {
         plan.lamp[i] = reading.rgbButtons[i] != remembered.rgbButtons[i];
     }
-    plan.axesXY = reading.lX != remembered.lX || reading.lY != remembered.lY;
-    plan.axesZRz = reading.lZ != remembered.lZ || reading.lRz != remembered.lRz;
+    plan.axesXY = AxesXYChanged(remembered, reading);
+    plan.axesZRz = AxesZRzChanged(remembered, reading);
     plan.pov = reading.rgdwPOV[0] != remembered.rgdwPOV[0];
     return plan;
 }

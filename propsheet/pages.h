@@ -24,6 +24,14 @@ inline DWORD LampColour(BYTE button) {
     return button != 0 ? kLampPressed : kLampReleased;
 }
 
+// Whether an axes box's pair of axes moved between two readings (Test and Calibration pages).
+inline bool AxesXYChanged(const DIJOYSTATE& before, const DIJOYSTATE& now) {
+    return now.lX != before.lX || now.lY != before.lY;
+}
+inline bool AxesZRzChanged(const DIJOYSTATE& before, const DIJOYSTATE& now) {
+    return now.lZ != before.lZ || now.lRz != before.lRz;
+}
+
 // The indicators whose source differs between the remembered reading and a new one. Buttons 13
 // to 32 are never shown.
 struct TestTickPlan {

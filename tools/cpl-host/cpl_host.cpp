@@ -347,15 +347,12 @@ void RunAction(HWND sheet, const Action& action) {
     } else if (action.what == "slider") {
         Log("slider " + action.argument);
         SendDlgItemMessageA(page, 1027, TBM_SETPOS, TRUE, std::atoi(action.argument.c_str()));
-    } else if (action.what == "apply") {
-        Log("apply");
-        // What the button sends its page when clicked.
-        SendMessageA(page, WM_COMMAND, MAKEWPARAM(1028, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(page, 1028)));
-    } else if (action.what == "click") {
-        Log("click " + action.argument);
+    } else if (action.what == "apply" || action.what == "click") {
+        const bool apply = action.what == "apply";
+        Log(apply ? "apply" : "click " + action.argument);
         // The button sends its page the same WM_COMMAND a mouse click does.
-        SendDlgItemMessageA(page, std::atoi(action.argument.c_str()), BM_CLICK, 0, 0);
+        SendDlgItemMessageA(page, apply ? 1028 : std::atoi(action.argument.c_str()), BM_CLICK, 0,
+                            0);
     } else if (action.what == "shot") {
         // Only what is pending is painted: a shot must not cause repaints of its own.
         RedrawWindow(sheet, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -644,7 +641,7 @@ bool ReadFile(const std::string& path, std::string* text) {
     return true;
 }
 
-// The virtual wheel the sheet's DirectInputCreateA hands out.
+// The virtual wheel: handed to the sheet, and what the sheet's DirectInputCreateA hands out.
 std::shared_ptr<hosted::VirtualDirectInput> virtualWheel;
 
 HRESULT WINAPI VirtualDirectInputCreateA(HINSTANCE, DWORD version, IDirectInputA** out,
@@ -753,7 +750,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<hosted::WheelFrame> frames;
-    JOYRANGE storedRange = hosted::UniformRange(0, 128, 255);
+    JOYRANGE storedRange = hosted::VirtualWheelSetup().storedRange;
     if (!options.wheel.empty()) {
         std::string text;
         if (!ReadFile(options.wheel, &text)) {
@@ -784,11 +781,9 @@ int main(int argc, char** argv) {
         amplify.Start();
         InstallHooks();
     }
-    std::shared_ptr<hosted::VirtualDirectInput> wheel;
     if (!options.wheel.empty()) {
-        wheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames),
-                                                storedRange, Log);
-        virtualWheel = wheel;
+        virtualWheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames),
+                                                       storedRange, Log);
     }
     IDIGameCntrlPropSheet* sheet = nullptr;
     hr = CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
@@ -797,7 +792,8 @@ int main(int argc, char** argv) {
     if (FAILED(hr) || sheet == nullptr) {
         result =
             Fail("creating the sheet " + wheel::GuidString(options.clsid) + " failed: " + Hex(hr));
-    } else if (!options.wheel.empty() && (wheel == nullptr || !HandOverWheel(sheet, *wheel))) {
+    } else if (!options.wheel.empty() &&
+               (virtualWheel == nullptr || !HandOverWheel(sheet, *virtualWheel))) {
         result = Fail("the virtual wheel could not be made");
         sheet->Release();
     } else if (!options.wheel.empty() &&
@@ -812,7 +808,6 @@ int main(int argc, char** argv) {
     }
     // The driver stops its effects, sends the all-off report and kills its timer.
     virtualWheel.reset();
-    wheel.reset();
     RemoveHooks();
     amplify.Stop();
     CoUninitialize();
