@@ -16,40 +16,7 @@ DriverFactory* DriverFactory::Create(const DriverServices& services) noexcept {
 }
 
 DriverFactory::DriverFactory(const DriverServices& services, std::shared_ptr<DriverLink> link)
-    : services_(services), link_(std::move(link)) {
-    if (services_.moduleCount != nullptr) {
-        services_.moduleCount->Add();
-    }
-}
-
-HRESULT DriverFactory::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG DriverFactory::AddRef() {
-    return static_cast<ULONG>(refCount_.fetch_add(1) + 1);
-}
-
-ULONG DriverFactory::Release() {
-    const LONG count = refCount_.fetch_sub(1) - 1;
-    if (count == 0) {
-        wheel::ModuleCount* moduleCount = services_.moduleCount;
-        delete this;
-        if (moduleCount != nullptr) {
-            moduleCount->Drop();
-        }
-    }
-    return static_cast<ULONG>(count);
-}
+    : ClassFactoryBase(services.moduleCount), services_(services), link_(std::move(link)) {}
 
 HRESULT DriverFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (ppv == nullptr) {
@@ -86,40 +53,10 @@ HRESULT DriverFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) 
     return hr;
 }
 
-HRESULT DriverFactory::LockServer(BOOL lock) {
-    if (services_.moduleCount != nullptr) {
-        if (lock) {
-            services_.moduleCount->Add();
-        } else {
-            services_.moduleCount->Drop();
-        }
-    }
-    return S_OK;
-}
-
 HRESULT GetDriverClassObject(const DriverServices& services, REFCLSID rclsid, REFIID riid,
                              void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (!(rclsid == wheel::kDravikClsid)) {
-        return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    if (!(riid == IID_IClassFactory)) {
-        return E_NOINTERFACE;
-    }
-    DriverFactory* factory = DriverFactory::Create(services);
-    if (factory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
-}
-
-HRESULT CanUnloadNow(const wheel::ModuleCount& count) {
-    return count.Value() == 0 ? S_OK : S_FALSE;
+    return wheel::GetClassObject(wheel::kDravikClsid, rclsid, riid, ppv,
+                                 [&services] { return DriverFactory::Create(services); });
 }
 
 }  // namespace dravik

@@ -2,31 +2,26 @@
 // portable so the COM rules can be tested without Windows.
 #pragma once
 
-#include <atomic>
 #include <memory>
 
+#include "common/class_factory.h"
 #include "common/platform.h"
 #include "ffdriver/effect_driver.h"
 
 namespace dravik {
 
-class DriverFactory final : public IClassFactory {
+class DriverFactory final : public wheel::ClassFactoryBase {
   public:
     // refCount 1, module count + 1; null when memory runs out.
     static DriverFactory* Create(const DriverServices& services) noexcept;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
   private:
     DriverFactory(const DriverServices& services, std::shared_ptr<DriverLink> link);
-    ~DriverFactory() = default;
+    ~DriverFactory() override = default;
 
     DriverServices services_;
-    std::atomic<LONG> refCount_{1};
     // The driver this factory created, while it lives; holds no reference.
     std::shared_ptr<DriverLink> link_;
 };
@@ -36,6 +31,6 @@ HRESULT GetDriverClassObject(const DriverServices& services, REFCLSID rclsid, RE
                              void** ppv);
 
 // DllCanUnloadNow.
-HRESULT CanUnloadNow(const wheel::ModuleCount& count);
+using wheel::CanUnloadNow;
 
 }  // namespace dravik

@@ -2,30 +2,24 @@
 // DllCanUnloadNow logic, kept portable so the COM rules can be tested without Windows.
 #pragma once
 
-#include <atomic>
-
+#include "common/class_factory.h"
 #include "common/platform.h"
 #include "propsheet/sheet.h"
 
 namespace velquin {
 
-class PropSheetFactory final : public IClassFactory {
+class PropSheetFactory final : public wheel::ClassFactoryBase {
   public:
     // refCount 1, objectCount + 1; null when memory runs out.
     static PropSheetFactory* Create(const SheetServices& services) noexcept;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
   private:
     explicit PropSheetFactory(const SheetServices& services);
-    ~PropSheetFactory() = default;
+    ~PropSheetFactory() override = default;
 
     SheetServices services_;
-    std::atomic<LONG> refCount{1};
 };
 
 // DllGetClassObject: a new factory for Velquin's CLSID and IID_IClassFactory only.
@@ -33,6 +27,6 @@ HRESULT GetSheetClassObject(const SheetServices& services, REFCLSID rclsid, REFI
                             void** ppv);
 
 // DllCanUnloadNow.
-HRESULT CanUnloadNow(const wheel::ModuleCount& objectCount);
+using wheel::CanUnloadNow;
 
 }  // namespace velquin
