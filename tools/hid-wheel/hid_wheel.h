@@ -1,0 +1,45 @@
+// The user-mode side of the virtual HID wheel: installing, unplugging and replugging the device in
+// the running Wine prefix, finding its HID interface, and its control and reports files.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "channel.h"
+#include "descriptor.h"
+
+namespace hidwheel {
+
+// Device instance and hardware ID of the root-enumerated device (as in hidwheel.inf).
+inline constexpr const char* kInstanceId = "ROOT\\HIDWHEEL\\0000";
+inline constexpr const char* kHardwareId = "root\\hidwheel";
+
+// The INF beside the running program, where the build puts it with the driver.
+std::string DefaultInfPath();
+
+// Installs the device from `infPath` and waits until its HID interface is there. Installing a
+// device that is present already succeeds and changes nothing. False with `message` set on failure.
+bool Install(const std::string& infPath, std::string* message);
+// Removes the device (the wheel unplugged) and waits until its interface is gone.
+bool Unplug(std::string* message);
+// The interface path of the HID device with the wheel's vendor and product IDs, or "".
+std::string FindInterfacePath();
+// Waits up to `timeoutMs` for the interface to be there (or gone).
+bool WaitForInterface(bool present, DWORD timeoutMs);
+
+// The wheel at rest: axes centred, hat centred, nothing pressed, sends accepted.
+HidWheelControl RestingControl();
+bool WriteControl(const HidWheelControl& control);
+HidWheelControl ReadControl();
+
+// Every report the wheel received since it was installed, oldest first; `from` skips that many.
+std::vector<HidWheelRecord> ReadRecords(size_t from = 0);
+size_t RecordCount();
+
+// The system time in the units the device stamps its records with.
+int64_t Now();
+
+}  // namespace hidwheel
