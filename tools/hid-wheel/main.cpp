@@ -15,7 +15,10 @@ int Usage() {
                  "       hid-wheel set X Y Z RZ HAT BUTTONS   (axes 0..65535, hat 0..7 or -1 for\n"
                  "                                              centred, buttons as a bit mask)\n"
                  "       hid-wheel fail on|off                (refuse the reports it is sent)\n"
-                 "       hid-wheel reports [FROM]             (CSV of the reports it received)\n");
+                 "       hid-wheel reports [FROM]             (CSV of the reports it received)\n"
+                 "       hid-wheel trace [FROM]               (its accepted motor reports as\n"
+                 "                                              ms,report_id,byte1,byte2,byte3)\n"
+                 "       hid-wheel count                      (how many reports it received)\n");
     return 2;
 }
 
@@ -81,11 +84,21 @@ int Fail(int argc, char** argv) {
     return 0;
 }
 
-int Reports(int argc, char** argv) {
-    long from = 0;
-    if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], 0, 0x7FFFFFFF, &from))) {
-        return Usage();
+int Trace(long from) {
+    std::printf("ms,report_id,byte1,byte2,byte3\n");
+    const auto records = hidwheel::ReadRecords(static_cast<size_t>(from));
+    const int64_t origin = records.empty() ? 0 : records.front().time;
+    for (const auto& record : records) {
+        if (record.kind == HID_WHEEL_FEATURE && record.refused == 0 && record.length >= 4) {
+            std::printf("%lld,%u,%u,%u,%u\n",
+                        static_cast<long long>((record.time - origin) / 10000), record.data[0],
+                        record.data[1], record.data[2], record.data[3]);
+        }
     }
+    return 0;
+}
+
+int Reports(long from) {
     static const char* const kKinds[] = {"?", "feature", "output", "write"};
     std::printf("index,time_ms,kind,refused,length,bytes\n");
     const auto records = hidwheel::ReadRecords(static_cast<size_t>(from));
@@ -134,8 +147,16 @@ int main(int argc, char** argv) {
     if (verb == "fail") {
         return Fail(argc, argv);
     }
-    if (verb == "reports") {
-        return Reports(argc, argv);
+    if (verb == "count" && argc == 2) {
+        std::printf("%zu\n", hidwheel::RecordCount());
+        return 0;
+    }
+    if (verb == "reports" || verb == "trace") {
+        long from = 0;
+        if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], 0, 0x7FFFFFFF, &from))) {
+            return Usage();
+        }
+        return verb == "trace" ? Trace(from) : Reports(from);
     }
     return Usage();
 }
