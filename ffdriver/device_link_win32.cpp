@@ -105,9 +105,11 @@ void HidDeviceLink::FindDevicePath(uint32_t joystickId, char* path, size_t size)
         }
         std::memcpy(path, detail->DevicePath, length);
         path[length] = '\0';
-        GUID instance;
+        // Zeroed: a FindDevice that succeeds without naming a device (as Wine's does) matches
+        // nothing.
+        GUID instance = {};
         if (SUCCEEDED(input->FindDevice(kGuidHidClass, path, &instance)) &&
-            IsEqualGUID(instance, config.guidInstance)) {
+            !IsEqualGUID(instance, GUID_NULL) && IsEqualGUID(instance, config.guidInstance)) {
             return;
         }
         path[0] = '\0';
