@@ -4,7 +4,8 @@
 // PropertySheetW under the sheet's caption.
 //
 //   cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] [--screenshot FILE.bmp]
-//            [--wheel SCRIPT.json] [--log FILE] [--motor-trace FILE.csv] [--at MS=ACTION]...
+//            [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] [--motor-trace FILE.csv]
+//            [--at MS=ACTION]...
 //
 // --exit-after closes the sheet by itself after MS milliseconds; --screenshot saves the sheet
 // window as a 24-bit BMP just before that.
@@ -14,6 +15,12 @@
 // driver built from the driver's own code, whose motor reports the virtual wheel records. The
 // sheet's own DirectInputCreateA is pointed at the virtual wheel too, so a device the sheet
 // re-opens is the virtual wheel again.
+//
+// --hid-wheel leaves the sheet to open the wheel itself, as under the real control panel: its
+// DirectInput is Wine's own, fed by the virtual HID wheel (tools/hid-wheel) installed in the
+// prefix, with only the joystick-configuration piece Wine lacks supplied by hidwheel's shim. INF
+// is the wheel's driver information file, for replugging it. Without the HID wheel plugged in
+// the host fails at once. --wheel and --hid-wheel are exclusive.
 //
 // --log writes one line per observable event, "<ms> <event>", the time counted from the start
 // of the wheel's script: "page <caption>" (a page made), "status <control> <text>", "text
@@ -30,7 +37,11 @@
 // --at runs an action at a moment of the script: page:N (switch to page N), slider:V (move the
 // Effect page's intensity slider), apply (press "Apply"), click:ID (click the page's button ID,
 // as "Default" 1021 or "Set" 1022), shot:FILE.bmp (save the sheet window as it is then,
-// painting only what is pending).
+// painting only what is pending); with --hid-wheel also hid:set:X,Y,Z,RZ,HAT,BUTTONS (what the
+// HID wheel reports from then on: axes 0..65535, hat 0..7 or -1 for centred, buttons as a bit
+// mask, bit 0 button 1), hid:unplug and hid:plug, each logged as "hid-<verb> ok" or
+// "hid-<verb> failed: <why>". The shim's own calls are logged too ("get-config ...",
+// "find-device ...", "directinput-create ...").
 //
 // Exit code 0 on success, 1 when something failed, 2 for bad arguments.
 #include "common/platform.h"
@@ -57,6 +68,8 @@
 #include "hosted/virtual_dinput_win32.h"
 #include "propsheet/sheet_interface.h"
 #include "tools/cpl-host/wheel_script.h"
+#include "tools/hid-wheel/hid_wheel.h"
+#include "tools/hid-wheel/joy_config_shim.h"
 
 namespace {
 
@@ -67,7 +80,7 @@ constexpr int kMaxPages = 16;
 
 struct Action {
     uint32_t atMs;
-    std::string what;  // page, slider, apply, click, shot
+    std::string what;  // page, slider, apply, click, shot, hid
     std::string argument;
 };
 
@@ -79,6 +92,7 @@ struct Options {
     unsigned exitAfterMs = 0;
     std::string screenshot;
     std::string wheel;
+    std::string hidWheelInf;
     std::string log;
     std::string motorTrace;
     std::vector<Action> actions;
@@ -165,7 +179,31 @@ bool ParseNumber(const char* text, unsigned long* value) {
     return end != text && *end == '\0';
 }
 
-// MS=ACTION: page:N, slider:V, apply, click:ID, shot:FILE.
+// X,Y,Z,RZ,HAT,BUTTONS as the HID wheel's control record.
+bool ParseHidInput(const std::string& text, HidWheelControl* control) {
+    long values[6] = {};
+    const long minimum[6] = {0, 0, 0, 0, -1, 0};
+    const long maximum[6] = {65535, 65535, 65535, 65535, 7, 0xFFF};
+    const char* at = text.c_str();
+    for (int i = 0; i < 6; ++i) {
+        char* end = nullptr;
+        values[i] = std::strtol(at, &end, 0);
+        if (end == at || values[i] < minimum[i] || values[i] > maximum[i] ||
+            *end != (i < 5 ? ',' : '\0')) {
+            return false;
+        }
+        at = end + 1;
+    }
+    *control = hidwheel::RestingControl();
+    for (int i = 0; i < 4; ++i) {
+        control->axes[i] = static_cast<uint16_t>(values[i]);
+    }
+    control->hat = values[4] < 0 ? HID_WHEEL_HAT_CENTRED : static_cast<uint8_t>(values[4]);
+    control->buttons = static_cast<uint16_t>(values[5]);
+    return true;
+}
+
+// MS=ACTION: page:N, slider:V, apply, click:ID, shot:FILE, hid:set:INPUT, hid:unplug, hid:plug.
 bool ParseAction(const std::string& text, Action* action) {
     const size_t equals = text.find('=');
     unsigned long ms = 0;
@@ -186,6 +224,12 @@ bool ParseAction(const std::string& text, Action* action) {
     }
     if (action->what == "slider" || action->what == "click") {
         return ParseNumber(action->argument.c_str(), &number) && number <= 0xFFFF;
+    }
+    if (action->what == "hid") {
+        HidWheelControl control{};
+        return action->argument == "unplug" || action->argument == "plug" ||
+               (action->argument.rfind("set:", 0) == 0 &&
+                ParseHidInput(action->argument.substr(4), &control));
     }
     return action->what == "shot" && !action->argument.empty();
 }
@@ -216,6 +260,8 @@ bool ParseArguments(int argc, char** argv, std::string* error) {
             options.screenshot = value;
         } else if (arg == "--wheel") {
             options.wheel = value;
+        } else if (arg == "--hid-wheel") {
+            options.hidWheelInf = value;
         } else if (arg == "--log") {
             options.log = value;
         } else if (arg == "--motor-trace") {
@@ -224,6 +270,16 @@ bool ParseArguments(int argc, char** argv, std::string* error) {
             options.actions.push_back(action);
         } else {
             *error = "bad argument: " + arg + " " + value;
+            return false;
+        }
+    }
+    if (!options.wheel.empty() && !options.hidWheelInf.empty()) {
+        *error = "--wheel and --hid-wheel are exclusive";
+        return false;
+    }
+    for (const Action& a : options.actions) {
+        if (a.what == "hid" && options.hidWheelInf.empty()) {
+            *error = "hid:" + a.argument + " needs --hid-wheel";
             return false;
         }
     }
@@ -339,6 +395,31 @@ void Shot(HWND sheet, const std::string& path) {
     }
 }
 
+// The HID wheel's actions: its input, unplugging and replugging it.
+void RunHidAction(const Action& action) {
+    std::string message;
+    std::string verb = action.argument;
+    bool ok = false;
+    if (verb.rfind("set:", 0) == 0) {
+        HidWheelControl control{};
+        ok = ParseHidInput(verb.substr(4), &control) && hidwheel::WriteControl(control);
+        if (!ok) {
+            message = "cannot write " HID_WHEEL_CONTROL_FILE;
+        }
+        verb = "set " + verb.substr(4);
+    } else if (verb == "unplug") {
+        ok = hidwheel::Unplug(&message);
+    } else {
+        ok = hidwheel::Install(options.hidWheelInf, &message);
+    }
+    Log("hid-" + verb + (ok ? " ok" : " failed: " + message));
+    if (!ok) {
+        failed = true;
+        std::fprintf(stderr, "cpl-host: hid:%s failed: %s\n", action.argument.c_str(),
+                     message.c_str());
+    }
+}
+
 void RunAction(HWND sheet, const Action& action) {
     HWND page = PropSheet_GetCurrentPageHwnd(sheet);
     if (action.what == "page") {
@@ -353,6 +434,8 @@ void RunAction(HWND sheet, const Action& action) {
         // The button sends its page the same WM_COMMAND a mouse click does.
         SendDlgItemMessageA(page, apply ? 1028 : std::atoi(action.argument.c_str()), BM_CLICK, 0,
                             0);
+    } else if (action.what == "hid") {
+        RunHidAction(action);
     } else if (action.what == "shot") {
         // Only what is pending is painted: a shot must not cause repaints of its own.
         RedrawWindow(sheet, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -664,64 +747,6 @@ HRESULT WINAPI VirtualDirectInputCreateA(HINSTANCE, DWORD version, IDirectInputA
     return *out != nullptr ? DI_OK : E_OUTOFMEMORY;
 }
 
-// Points a module's import of dll!function at replacement, in its import address table.
-bool RedirectImport(HMODULE module, const char* dll, const char* function, void* replacement) {
-    if (module == nullptr) {
-        return false;
-    }
-    auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) {
-        return false;
-    }
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0) {
-        return false;
-    }
-    bool redirected = false;
-    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         entry->Name != 0; ++entry) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0) {
-            continue;
-        }
-        const DWORD namesAt =
-            entry->OriginalFirstThunk != 0 ? entry->OriginalFirstThunk : entry->FirstThunk;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-                continue;
-            }
-            const auto* byName =
-                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) {
-                continue;
-            }
-            DWORD old = 0;
-            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
-                                &old)) {
-                return false;
-            }
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            redirected = true;
-        }
-    }
-    return redirected;
-}
-
-// The module whose code the sheet object runs: the one holding its method table.
-HMODULE SheetModule(IDIGameCntrlPropSheet* sheet) {
-    HMODULE module = nullptr;
-    const void* methods = *reinterpret_cast<void* const*>(sheet);
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        static_cast<const char*>(methods), &module);
-    return module;
-}
-
 // The virtual wheel given to the sheet as the control panel gives it a device: the joystick
 // format set, ready to be acquired.
 bool HandOverWheel(IDIGameCntrlPropSheet* sheet, hosted::VirtualDirectInput& wheel) {
@@ -745,8 +770,10 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
-            "[--screenshot FILE.bmp] [--wheel SCRIPT.json] [--log FILE] "
-            "[--motor-trace FILE.csv] [--at MS=page:N|slider:V|apply|click:ID|shot:FILE]...\n");
+            "[--screenshot FILE.bmp] [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] "
+            "[--motor-trace FILE.csv] "
+            "[--at MS=page:N|slider:V|apply|click:ID|shot:FILE|hid:set:X,Y,Z,RZ,HAT,BUTTONS|"
+            "hid:unplug|hid:plug]...\n");
         return 2;
     }
     std::vector<hosted::WheelFrame> frames;
@@ -765,6 +792,11 @@ int main(int argc, char** argv) {
     if (!options.haveClsid && !ReadConfigClsid(&options.clsid)) {
         return Fail("no ConfigCLSID under HKEY_LOCAL_MACHINE\\" + wheel::OemKey() +
                     " (run \"wheel-data write\" or pass --clsid)");
+    }
+    if (!options.hidWheelInf.empty() && hidwheel::FindInterfacePath().empty()) {
+        return Fail(
+            "--hid-wheel: the virtual HID wheel is not plugged in here (install it with "
+            "\"hid-wheel install\")");
     }
     timeZero = GetTickCount();
     if (!eventLog.Open(options.log, options.motorTrace)) {
@@ -785,6 +817,9 @@ int main(int argc, char** argv) {
         virtualWheel = hosted::CreateWin32VirtualWheel(options.id, hosted::WheelTimeline(frames),
                                                        storedRange, Log);
     }
+    if (!options.hidWheelInf.empty()) {
+        hidwheel::SetShimLog(Log);
+    }
     IDIGameCntrlPropSheet* sheet = nullptr;
     hr = CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
                           reinterpret_cast<void**>(&sheet));
@@ -797,9 +832,14 @@ int main(int argc, char** argv) {
         result = Fail("the virtual wheel could not be made");
         sheet->Release();
     } else if (!options.wheel.empty() &&
-               !RedirectImport(SheetModule(sheet), "dinput.dll", "DirectInputCreateA",
-                               reinterpret_cast<void*>(VirtualDirectInputCreateA))) {
+               !hidwheel::RedirectImport(hidwheel::ModuleOfObject(sheet), "dinput.dll",
+                                         "DirectInputCreateA",
+                                         reinterpret_cast<void*>(VirtualDirectInputCreateA))) {
         result = Fail("the sheet does not import DirectInputCreateA from dinput.dll");
+        sheet->Release();
+    } else if (!options.hidWheelInf.empty() &&
+               !hidwheel::SupplyJoyConfig(hidwheel::ModuleOfObject(sheet))) {
+        result = Fail("the sheet imports neither DirectInputCreateA nor DirectInputCreateEx");
         sheet->Release();
     } else {
         result = ShowSheet(sheet);
@@ -808,6 +848,7 @@ int main(int argc, char** argv) {
     }
     // The driver stops its effects, sends the all-off report and kills its timer.
     virtualWheel.reset();
+    hidwheel::SetShimLog(nullptr);
     RemoveHooks();
     amplify.Stop();
     CoUninitialize();
