@@ -3,6 +3,7 @@
 // indicator classes, and a screenshot whose indicators are painted where the windows are.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -232,15 +233,26 @@ TEST_F(CplHost, ShowsEachPageFromItsTemplate) {
 
 TEST_F(CplHost, FailuresExitNonZero) {
     struct Row {
-        const char* arguments;
+        std::string arguments;
         int code;
     };
+    // A script the host could run, so that only the clash of the two wheels stops it.
+    const std::string script = guitest::ArtefactPath("cpl-host-still.json");
+    ASSERT_FALSE(script.empty());
+    std::ofstream(script) << R"({"frames": [{"at_ms": 0, "x": 0}]})";
     const Row rows[] = {
         {"--clsid {00000000-0000-0000-0000-000000000001} --exit-after 100", 1},
         {"--clsid not-a-guid", 2},
         {"--page", 2},
         {"--page 3 --exit-after 100", 1},
         {"--colour red", 2},
+        // The two wheels are exclusive, and the HID wheel's actions need it and a whole input.
+        {"--wheel \"" + script + "\" --hid-wheel hidwheel.inf --exit-after 100", 2},
+        {"--at 50=hid:set:0,0,0,0,-1,0 --exit-after 100", 2},
+        {"--hid-wheel hidwheel.inf --at 100=hid:set:1,2,3 --exit-after 100", 2},
+        {"--hid-wheel hidwheel.inf --at 100=hid:set:65536,0,0,0,-1,0 --exit-after 100", 2},
+        {"--hid-wheel hidwheel.inf --at 100=hid:set:0,0,0,0,8,0 --exit-after 100", 2},
+        {"--hid-wheel hidwheel.inf --at 100=hid:replug --exit-after 100", 2},
     };
     for (const Row& row : rows) {
         guitest::Process host("\"" + host_ + "\" " + row.arguments);
