@@ -4,11 +4,19 @@
 ; Windows it installs the x86 DLLs alone. It writes the wheel's registry data and an
 ; uninstaller that keeps the user's own settings (Amplify, calibration).
 ;
+; A failed installation undoes what it did (files it copied or replaced, classes and keys it
+; created, its uninstaller) before it exits non-zero, so the machine is left as it was found.
+; The uninstaller exits non-zero when a file or key it should remove is still there (3010 when
+; the only files left are in use and go at the next restart). NSIS runs an uninstaller from a
+; copy and returns at once unless it is started in place: `uninstall.exe /S _?=<its folder>`,
+; which is what the quiet uninstall string says, so that exit code reaches the caller.
+;
 ; makensis -DDIST=<folder with x64\ and x86\ DLLs and the generated .nsh files> -DOUTFILE=<exe>
 Unicode true
 !include x64.nsh
 !include LogicLib.nsh
 !include "${DIST}\version.nsh"
+!include "${DIST}\wheel_data_defines.nsh"
 
 !define PRODUCT "Talvex DX Wheel Software"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvexDXWheel"
@@ -34,6 +42,79 @@ Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
+
+
+; Each target's state before this run, for the undo after a failure: "file" (moved aside to
+; <target>.previous and put back), "other" (something that is not ours, left alone), "none"
+; (whatever is there afterwards came from this run) or empty (not reached, nothing to undo).
+Var Prev64Dravik
+Var Prev64Velquin
+Var Prev32Dravik
+Var Prev32Velquin
+Var PrevUninstaller
+; "1" when the thing existed before this run, so the undo leaves it.
+Var HadInstDir
+Var HadClass64Dravik
+Var HadClass64Velquin
+Var HadClass32Dravik
+Var HadClass32Velquin
+Var HadWheelData
+Var HadListing
+
+; Moves an existing file aside before it is overwritten, so a failure can put it back.
+!macro SetAside PATH STATE
+  ${If} ${FileExists} "${PATH}\*.*"
+    StrCpy ${STATE} other
+  ${ElseIf} ${FileExists} "${PATH}"
+    Delete "${PATH}.previous"
+    ClearErrors
+    Rename "${PATH}" "${PATH}.previous"
+    ${If} ${Errors}
+      DetailPrint "Moving ${PATH} aside failed"
+      SetErrorLevel 2
+      Abort "Moving ${PATH} aside failed"
+    ${EndIf}
+    StrCpy ${STATE} file
+  ${Else}
+    StrCpy ${STATE} none
+  ${EndIf}
+!macroend
+
+!macro PutBack PATH STATE
+  ${If} ${STATE} == file
+    Delete "${PATH}"
+    Rename "${PATH}.previous" "${PATH}"
+  ${ElseIf} ${STATE} == none
+    Delete "${PATH}"
+  ${EndIf}
+!macroend
+
+!macro DropAside PATH STATE
+  ${If} ${STATE} == file
+    Delete /REBOOTOK "${PATH}.previous"
+  ${EndIf}
+!macroend
+
+; Sets VAR to 1 when the class key exists in the registry view VIEW, else 0.
+!macro HasClass VIEW CLSID VAR
+  SetRegView ${VIEW}
+  ClearErrors
+  EnumRegKey $0 HKCR "CLSID\${CLSID}" 0
+  ${If} ${Errors}
+    StrCpy ${VAR} 0
+  ${Else}
+    StrCpy ${VAR} 1
+  ${EndIf}
+  SetRegView default
+!macroend
+
+!macro DropClass VIEW CLSID HAD
+  ${If} ${HAD} == 0
+    SetRegView ${VIEW}
+    DeleteRegKey HKCR "CLSID\${CLSID}"
+    SetRegView default
+  ${EndIf}
+!macroend
 
 ; Registers one DLL with the given regsvr32 and checks that its class now points at it in the
 ; registry view of its bitness (regsvr32's exit code alone is not trusted); a failure ends the
@@ -69,22 +150,60 @@ Function .onInit
 FunctionEnd
 
 Section "Install"
+  ; What is there before anything changes.
+  StrCpy $HadInstDir 0
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    StrCpy $HadInstDir 1
+  ${EndIf}
+  StrCpy $HadListing 0
+  StrCpy $HadWheelData 0
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  ClearErrors
+  EnumRegKey $0 HKLM "${UNINSTALL_KEY}" 0
+  ${IfNot} ${Errors}
+    StrCpy $HadListing 1
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $0 HKLM "${WHEEL_FF_KEY}" "CLSID"
+  ${IfNot} ${Errors}
+    StrCpy $HadWheelData 1
+  ${EndIf}
+  SetRegView default
+  StrCpy $Prev64Dravik ""
+  StrCpy $Prev64Velquin ""
+  StrCpy $Prev32Dravik ""
+  StrCpy $Prev32Velquin ""
+  StrCpy $PrevUninstaller ""
+  ${If} ${RunningX64}
+    !insertmacro HasClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
+    !insertmacro HasClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
+  ${EndIf}
+  !insertmacro HasClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
+  !insertmacro HasClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
+
   ClearErrors
   SetOutPath "$INSTDIR"
+  !insertmacro SetAside "$INSTDIR\uninstall.exe" $PrevUninstaller
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro CheckErrors "Writing the uninstaller"
 
   ${If} ${RunningX64}
     ${DisableX64FSRedirection}
     SetOutPath "$WINDIR\System32"
+    !insertmacro SetAside "$WINDIR\System32\dravik.dll" $Prev64Dravik
     File "${DIST}\x64\dravik.dll"
+    !insertmacro SetAside "$WINDIR\System32\velquin.dll" $Prev64Velquin
     File "${DIST}\x64\velquin.dll"
     !insertmacro CheckErrors "Copying the 64-bit libraries"
     !insertmacro Register "$WINDIR\System32\regsvr32.exe" "$WINDIR\System32\dravik.dll" 64 ${DRAVIK_CLSID}
     !insertmacro Register "$WINDIR\System32\regsvr32.exe" "$WINDIR\System32\velquin.dll" 64 ${VELQUIN_CLSID}
     ${EnableX64FSRedirection}
     SetOutPath "$WINDIR\SysWOW64"
+    !insertmacro SetAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
     File "${DIST}\x86\dravik.dll"
+    !insertmacro SetAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
     File "${DIST}\x86\velquin.dll"
     !insertmacro CheckErrors "Copying the 32-bit libraries"
     !insertmacro Register "$WINDIR\SysWOW64\regsvr32.exe" "$WINDIR\SysWOW64\dravik.dll" 32 ${DRAVIK_CLSID}
@@ -92,7 +211,9 @@ Section "Install"
     SetRegView 64
   ${Else}
     SetOutPath "$SYSDIR"
+    !insertmacro SetAside "$SYSDIR\dravik.dll" $Prev32Dravik
     File "${DIST}\x86\dravik.dll"
+    !insertmacro SetAside "$SYSDIR\velquin.dll" $Prev32Velquin
     File "${DIST}\x86\velquin.dll"
     !insertmacro CheckErrors "Copying the libraries"
     !insertmacro Register "$SYSDIR\regsvr32.exe" "$SYSDIR\dravik.dll" 32 ${DRAVIK_CLSID}
@@ -106,45 +227,145 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Talvex"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro CheckErrors "Writing the registry"
   SetRegView default
+
+  ; Done: what was moved aside is no longer needed.
+  !insertmacro DropAside "$INSTDIR\uninstall.exe" $PrevUninstaller
+  ${If} ${RunningX64}
+    ${DisableX64FSRedirection}
+    !insertmacro DropAside "$WINDIR\System32\dravik.dll" $Prev64Dravik
+    !insertmacro DropAside "$WINDIR\System32\velquin.dll" $Prev64Velquin
+    ${EnableX64FSRedirection}
+    !insertmacro DropAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
+    !insertmacro DropAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
+  ${Else}
+    !insertmacro DropAside "$SYSDIR\dravik.dll" $Prev32Dravik
+    !insertmacro DropAside "$SYSDIR\velquin.dll" $Prev32Velquin
+  ${EndIf}
 SectionEnd
+
+; A failed installation (an Abort above, or a file NSIS could not write) undoes what this run
+; did, newest first. The exit code set at the failure stays.
+Function .onInstFailed
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  ClearErrors
+  ${If} $HadListing == 0
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${EndIf}
+  ${If} $HadWheelData == 0
+    !include "${DIST}\wheel_data_uninstall.nsh"
+  ${EndIf}
+  SetRegView default
+  ${If} ${RunningX64}
+    !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
+    !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
+    !insertmacro PutBack "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
+    !insertmacro PutBack "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
+    !insertmacro DropClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
+    !insertmacro DropClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
+    ${DisableX64FSRedirection}
+    !insertmacro PutBack "$WINDIR\System32\velquin.dll" $Prev64Velquin
+    !insertmacro PutBack "$WINDIR\System32\dravik.dll" $Prev64Dravik
+    ${EnableX64FSRedirection}
+  ${Else}
+    !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
+    !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
+    !insertmacro PutBack "$SYSDIR\velquin.dll" $Prev32Velquin
+    !insertmacro PutBack "$SYSDIR\dravik.dll" $Prev32Dravik
+  ${EndIf}
+  !insertmacro PutBack "$INSTDIR\uninstall.exe" $PrevUninstaller
+  ${If} $HadInstDir == 0
+    RMDir "$INSTDIR"
+  ${EndIf}
+FunctionEnd
+
+; What the uninstaller could not remove: Failed counts files and keys that are still there,
+; Pending files that are in use and go at the next restart.
+Var Failed
+Var Pending
 
 Function un.onInit
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
+  StrCpy $Failed 0
+  StrCpy $Pending 0
 FunctionEnd
+
+; Deletes a file, now or (when it is in use) at the next restart, and counts what is left.
+!macro RemoveFile PATH
+  SetRebootFlag false
+  Delete /REBOOTOK "${PATH}"
+  ${If} ${FileExists} "${PATH}"
+    ${If} ${RebootFlag}
+      IntOp $Pending $Pending + 1
+    ${Else}
+      DetailPrint "Could not remove ${PATH}"
+      IntOp $Failed $Failed + 1
+    ${EndIf}
+  ${EndIf}
+!macroend
 
 !macro RemoveClasses
   DeleteRegKey HKCR "CLSID\${VELQUIN_CLSID}"
   DeleteRegKey HKCR "CLSID\${DRAVIK_CLSID}"
+  !insertmacro KeyGone HKCR "CLSID\${VELQUIN_CLSID}"
+  !insertmacro KeyGone HKCR "CLSID\${DRAVIK_CLSID}"
+!macroend
+
+!macro KeyGone ROOT KEY
+  ClearErrors
+  EnumRegKey $0 ${ROOT} "${KEY}" 0
+  ${IfNot} ${Errors}
+    DetailPrint "Could not remove ${ROOT}\${KEY}"
+    IntOp $Failed $Failed + 1
+  ${EndIf}
 !macroend
 
 Section "Uninstall"
   ${If} ${RunningX64}
     ${DisableX64FSRedirection}
-    Delete /REBOOTOK "$WINDIR\System32\dravik.dll"
-    Delete /REBOOTOK "$WINDIR\System32\velquin.dll"
+    !insertmacro RemoveFile "$WINDIR\System32\dravik.dll"
+    !insertmacro RemoveFile "$WINDIR\System32\velquin.dll"
     ${EnableX64FSRedirection}
-    Delete /REBOOTOK "$WINDIR\SysWOW64\dravik.dll"
-    Delete /REBOOTOK "$WINDIR\SysWOW64\velquin.dll"
+    !insertmacro RemoveFile "$WINDIR\SysWOW64\dravik.dll"
+    !insertmacro RemoveFile "$WINDIR\SysWOW64\velquin.dll"
     SetRegView 64
     !insertmacro RemoveClasses
     SetRegView 32
     !insertmacro RemoveClasses
     SetRegView 64
   ${Else}
-    Delete /REBOOTOK "$SYSDIR\dravik.dll"
-    Delete /REBOOTOK "$SYSDIR\velquin.dll"
+    !insertmacro RemoveFile "$SYSDIR\dravik.dll"
+    !insertmacro RemoveFile "$SYSDIR\velquin.dll"
     !insertmacro RemoveClasses
   ${EndIf}
   ; The wheel's own keys go; the user's Amplify and calibration values stay.
   !include "${DIST}\wheel_data_uninstall.nsh"
+  !include "${DIST}\wheel_data_uninstall_check.nsh"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  !insertmacro KeyGone HKLM "${UNINSTALL_KEY}"
+  ; Started in place, the uninstaller is the running program: it and its folder go at the next
+  ; restart. Started from NSIS's copy, both go now.
+  ${If} $EXEDIR == $INSTDIR
+    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+    RMDir /REBOOTOK "$INSTDIR"
+  ${Else}
+    !insertmacro RemoveFile "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+  ${EndIf}
+  ${If} $Pending != 0
+    SetRebootFlag true
+  ${EndIf}
+  ${If} $Failed != 0
+    SetErrorLevel 2
+  ${ElseIf} $Pending != 0
+    SetErrorLevel 3010
+  ${EndIf}
 SectionEnd

@@ -116,10 +116,62 @@ LONG WriteWheelData(wheel::RegistryApi& registry) {
     return ERROR_SUCCESS;
 }
 
+std::string RegQuote(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string NsisQuote(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '$':
+                out += "$$";
+                break;
+            case '"':
+                out += "$\\\"";
+                break;
+            case '\r':
+                out += "$\\r";
+                break;
+            case '\n':
+                out += "$\\n";
+                break;
+            case '\t':
+                out += "$\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string GuidBinaryHex(const GUID& guid) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&guid);
+    std::string out;
+    for (size_t i = 0; i < sizeof guid; ++i) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02X", bytes[i]);
+        out += two;
+    }
+    return out;
+}
+
 std::string WheelDataRegFile() {
+    return WheelDataRegFile(WheelRegistryData());
+}
+
+std::string WheelDataRegFile(const std::vector<RegEntry>& entries) {
     std::string out = "REGEDIT4\r\n";
     std::string currentKey;
-    for (const RegEntry& entry : WheelRegistryData()) {
+    for (const RegEntry& entry : entries) {
         const std::string fullKey = "HKEY_LOCAL_MACHINE\\" + entry.key;
         if (fullKey != currentKey) {
             out += "\r\n[" + fullKey + "]\r\n";
@@ -128,10 +180,10 @@ std::string WheelDataRegFile() {
         if (entry.type == REG_NONE) {
             continue;
         }
-        out += entry.valueName.empty() ? "@" : "\"" + entry.valueName + "\"";
+        out += entry.valueName.empty() ? "@" : RegQuote(entry.valueName);
         out += "=";
         if (entry.type == REG_SZ) {
-            out += "\"" + std::string(entry.data.begin(), entry.data.end() - 1) + "\"";
+            out += RegQuote(std::string(entry.data.begin(), entry.data.end() - 1));
         } else {
             out += "hex:";
             for (size_t i = 0; i < entry.data.size(); ++i) {
@@ -145,17 +197,13 @@ std::string WheelDataRegFile() {
     return out;
 }
 
-namespace {
-
-std::string NsisQuote(const std::string& text) {
-    return "\"" + text + "\"";
+std::string WheelDataNsisInstall() {
+    return WheelDataNsisInstall(WheelRegistryData());
 }
 
-}  // namespace
-
-std::string WheelDataNsisInstall() {
+std::string WheelDataNsisInstall(const std::vector<RegEntry>& entries) {
     std::string out;
-    for (const RegEntry& entry : WheelRegistryData()) {
+    for (const RegEntry& entry : entries) {
         const std::string head = " HKLM " + NsisQuote(entry.key) + " " + NsisQuote(entry.valueName);
         if (entry.type == REG_SZ) {
             out += "  WriteRegStr" + head + " " +
@@ -174,9 +222,13 @@ std::string WheelDataNsisInstall() {
 }
 
 std::string WheelDataNsisUninstall() {
+    return WheelDataNsisUninstall(WheelRegistryData());
+}
+
+std::string WheelDataNsisUninstall(const std::vector<RegEntry>& entries) {
     const std::string ff = wheel::OemForceFeedbackKey();
     std::string out = "  DeleteRegKey HKLM " + NsisQuote(ff) + "\n";
-    for (const RegEntry& entry : WheelRegistryData()) {
+    for (const RegEntry& entry : entries) {
         if (entry.key.compare(0, ff.size(), ff) == 0 || entry.type == REG_NONE) {
             continue;
         }
@@ -185,6 +237,46 @@ std::string WheelDataNsisUninstall() {
     }
     out += "  DeleteRegKey /ifempty HKLM " + NsisQuote(wheel::OemKey()) + "\n";
     return out;
+}
+
+std::string WheelDataNsisUninstallCheck() {
+    return WheelDataNsisUninstallCheck(WheelRegistryData());
+}
+
+std::string WheelDataNsisUninstallCheck(const std::vector<RegEntry>& entries) {
+    const std::string ff = wheel::OemForceFeedbackKey();
+    const auto left = [](const std::string& what) {
+        return "  DetailPrint " + NsisQuote("Could not remove HKLM\\" + what) +
+               "\n  IntOp $Failed $Failed + 1\n";
+    };
+    std::string out =
+        "  ClearErrors\n  EnumRegKey $0 HKLM " + NsisQuote(ff) + " 0\n  IfErrors +3\n" + left(ff);
+    int n = 0;
+    for (const RegEntry& entry : entries) {
+        if (entry.key.compare(0, ff.size(), ff) == 0 || entry.type == REG_NONE ||
+            entry.valueName.empty()) {
+            continue;
+        }
+        // NSIS reads no binary value as text, so the value is looked for by name.
+        const std::string label = "wheel_value_" + std::to_string(n++);
+        out += "  StrCpy $1 0\n" + label + "_next:\n  ClearErrors\n  EnumRegValue $0 HKLM " +
+               NsisQuote(entry.key) + " $1\n  IfErrors " + label + "_done\n  StrCmp $0 \"\" " +
+               label + "_done\n  StrCmp $0 " + NsisQuote(entry.valueName) + " 0 +4\n" +
+               left(entry.key + " " + entry.valueName) + "  Goto " + label +
+               "_done\n  IntOp $1 $1 + 1\n  Goto " + label + "_next\n" + label + "_done:\n";
+    }
+    // The OEM key itself stays only while it holds something (the user's settings).
+    const std::string oem = NsisQuote(wheel::OemKey());
+    out += "  ClearErrors\n  EnumRegKey $0 HKLM " + oem +
+           " 0\n  IfErrors wheel_oem_done\n  StrCmp $0 \"\" 0 wheel_oem_done\n"
+           "  EnumRegValue $0 HKLM " +
+           oem + " 0\n  StrCmp $0 \"\" 0 wheel_oem_done\n" + left(wheel::OemKey()) +
+           "wheel_oem_done:\n";
+    return out;
+}
+
+std::string WheelDataNsisDefines() {
+    return "!define WHEEL_FF_KEY " + NsisQuote(wheel::OemForceFeedbackKey()) + "\n";
 }
 
 }  // namespace install

@@ -29,11 +29,28 @@ LONG WriteWheelData(wheel::RegistryApi& registry);
 
 // The table as a REGEDIT4 file.
 std::string WheelDataRegFile();
+std::string WheelDataRegFile(const std::vector<RegEntry>& entries);
 
 // NSIS lines that write the table, and lines that remove what they wrote: the force-feedback
 // subtree and the OEM key's own values, while the OEM key itself stays as long as it holds the
 // user's settings (Amplify, calibration).
 std::string WheelDataNsisInstall();
+std::string WheelDataNsisInstall(const std::vector<RegEntry>& entries);
 std::string WheelDataNsisUninstall();
+std::string WheelDataNsisUninstall(const std::vector<RegEntry>& entries);
+// Uninstaller lines that count in the script's `$Failed` each of those that is still there,
+// and the OEM key when it is left empty.
+std::string WheelDataNsisUninstallCheck();
+std::string WheelDataNsisUninstallCheck(const std::vector<RegEntry>& entries);
+// The force-feedback key's name as an NSIS define (WHEEL_FF_KEY).
+std::string WheelDataNsisDefines();
+
+// A quoted string of each format: a .reg file escapes `\` and `"` with a backslash; NSIS writes
+// `$` as `$$` and `"` as `$\"` (and line breaks and tabs as `$\r`, `$\n`, `$\t`).
+std::string RegQuote(const std::string& text);
+std::string NsisQuote(const std::string& text);
+
+// A GUID as the hex bytes of a REG_BINARY value (its in-memory layout), e.g. for `reg add /d`.
+std::string GuidBinaryHex(const GUID& guid);
 
 }  // namespace install

@@ -1,8 +1,11 @@
 // wheel-data: prints the wheel's registry data as a .reg file or as installer script lines,
-// or on Windows writes it into the registry ("wheel-data write").
+// or on Windows writes it into the registry ("wheel-data write"). "wheel-data
+// virtual-wheel-guid" prints the virtual wheel's instance GUID as REG_BINARY hex, the "GUID"
+// value by which the Calibration page finds the wheel's DirectInput key.
 #include <cstdio>
 #include <cstring>
 
+#include "hosted/virtual_dinput.h"
 #include "install/wheel_data.h"
 #if defined(WHEEL_DATA_CAN_WRITE)
 #include "common/registry_win32.h"
@@ -21,6 +24,18 @@ int main(int argc, char** argv) {
         std::fputs(install::WheelDataNsisUninstall().c_str(), stdout);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "nsis-uninstall-check") == 0) {
+        std::fputs(install::WheelDataNsisUninstallCheck().c_str(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "nsis-defines") == 0) {
+        std::fputs(install::WheelDataNsisDefines().c_str(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "virtual-wheel-guid") == 0) {
+        std::printf("%s\n", install::GuidBinaryHex(hosted::kVirtualWheelInstance).c_str());
+        return 0;
+    }
 #if defined(WHEEL_DATA_CAN_WRITE)
     if (argc == 2 && std::strcmp(argv[1], "write") == 0) {
         wheel::Win32Registry registry;
@@ -33,6 +48,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 #endif
-    std::fprintf(stderr, "usage: wheel-data reg | nsis-install | nsis-uninstall | write\n");
+    std::fprintf(stderr,
+                 "usage: wheel-data reg | nsis-install | nsis-uninstall | nsis-uninstall-check | "
+                 "nsis-defines | virtual-wheel-guid | write\n");
     return 2;
 }

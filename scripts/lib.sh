@@ -4,27 +4,61 @@ jobs="$(nproc)"
 
 build_preset() {
   local preset="$1"
+  shift
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs" -- --no-print-directory >/dev/null
+  cmake --build --preset "$preset" -j "$jobs" "$@" -- --no-print-directory >/dev/null
 }
 
-# Starts Xvfb on a free display and exports DISPLAY; it is stopped when the script exits.
-start_display() {
-  local n
-  for n in $(seq 90 120); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        sleep 0.1
-      done
-      export DISPLAY=":$n"
+# The uninstaller relies on DeleteRegKey /ifempty looking at values as well as subkeys; before
+# NSIS 3.06 it looked at subkeys only and would delete the user's machine-wide Amplify.
+require_makensis() {
+  local text major minor
+  if ! text=$(makensis -VERSION 2>/dev/null); then
+    echo "makensis (NSIS 3.06 or later) is not installed" >&2
+    return 1
+  fi
+  if [[ "$text" =~ ^v?([0-9]+)\.([0-9]+) ]]; then
+    major=$((10#${BASH_REMATCH[1]}))
+    minor=$((10#${BASH_REMATCH[2]}))
+    if [ "$major" -gt 3 ] || { [ "$major" -eq 3 ] && [ "$minor" -ge 6 ]; }; then
       return 0
     fi
-  done
-  echo "no free X display" >&2
+  fi
+  echo "makensis reports \"$text\"; the uninstaller needs NSIS 3.06 or later" >&2
   return 1
+}
+
+# Prints the path of one of Wine's programs (wine64, wine, wineserver): where Debian puts them,
+# which is not on PATH, or else on PATH. Fails when neither has it.
+wine_program() {
+  local name="$1"
+  if [ -x "/usr/lib/wine/$name" ]; then
+    echo "/usr/lib/wine/$name"
+  elif command -v "$name" >/dev/null 2>&1; then
+    command -v "$name"
+  else
+    echo "Wine's $name is neither in /usr/lib/wine nor on PATH" >&2
+    return 1
+  fi
+}
+
+# Starts Xvfb on a display it picks itself and exports DISPLAY; it is stopped when the script
+# exits. Fails when the server does not come up.
+start_display() {
+  local fifo number=""
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 20 number <"$fifo" || true
+  rm -f "$fifo"
+  if [ -z "$number" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    unset xvfb_pid
+    echo "start_display: Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$number"
 }
 
 stop_display() {
@@ -38,6 +72,6 @@ stop_display() {
 stop_wine() {
   local prefix="$1"
   if [ -d "$prefix" ]; then
-    WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX="$prefix" "$(wine_program wineserver)" -k 2>/dev/null || true
   fi
 }

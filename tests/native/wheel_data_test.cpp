@@ -21,6 +21,8 @@ TEST(WheelIds, NamesAreFormattedFromTheVendorAndProductIds) {
     EXPECT_EQ(wheel::OemForceFeedbackKey(),
               "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\"
               "OEM\\VID_2D71&PID_5A08\\OEMForceFeedback");
+    // As REG_BINARY: the first three fields little-endian, then the eight bytes as they are.
+    EXPECT_EQ(install::GuidBinaryHex(wheel::kDravikClsid), "E3A5C741712D085A8B6D20F94E7C13A5");
 }
 
 TEST(WheelIds, EffectGuidsDifferOnlyInTheTypeDigit) {
@@ -121,6 +123,44 @@ TEST(WheelData, RegFileCarriesEveryValueOfTheTable) {
         ++attributes;
     }
     EXPECT_EQ(attributes, 13u) << "the device's and the twelve effects'";
+}
+
+TEST(WheelData, EveryFormEscapesWhatItsStringsNeed) {
+    struct Case {
+        const char* text;
+        const char* reg;
+        const char* nsis;
+    };
+    const Case cases[] = {
+        {"USB Wheel", R"("USB Wheel")", R"("USB Wheel")"},
+        {R"(say "hi")", R"("say \"hi\"")", R"("say $\"hi$\"")"},
+        {R"(C:\dir\)", R"("C:\\dir\\")", R"("C:\dir\")"},
+        {"$INSTDIR costs $5", R"("$INSTDIR costs $5")", R"("$$INSTDIR costs $$5")"},
+        {R"($\"$)", R"("$\\\"$")", R"("$$\$\"$$")"},
+        {"two\r\nlines\t", "\"two\r\nlines\t\"", R"("two$\r$\nlines$\t")"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(install::RegQuote(c.text), c.reg) << c.text;
+        EXPECT_EQ(install::NsisQuote(c.text), c.nsis) << c.text;
+    }
+
+    // Every string of every form goes through them: key, value name and data alike.
+    const std::string data = R"(C:\x\"$y)";
+    const std::vector<install::RegEntry> entries = {
+        {HKEY_LOCAL_MACHINE, R"(Key\$Sub)", R"(Na"me)", REG_SZ,
+         std::vector<uint8_t>(data.c_str(), data.c_str() + data.size() + 1)},
+    };
+    EXPECT_NE(install::WheelDataRegFile(entries).find(R"("Na\"me"="C:\\x\\\"$y")"),
+              std::string::npos)
+        << install::WheelDataRegFile(entries);
+    EXPECT_NE(install::WheelDataNsisInstall(entries).find(
+                  R"(WriteRegStr HKLM "Key\$$Sub" "Na$\"me" "C:\x\$\"$$y")"),
+              std::string::npos)
+        << install::WheelDataNsisInstall(entries);
+    EXPECT_NE(install::WheelDataNsisUninstall(entries).find(
+                  R"(DeleteRegValue HKLM "Key\$$Sub" "Na$\"me")"),
+              std::string::npos)
+        << install::WheelDataNsisUninstall(entries);
 }
 
 }  // namespace
