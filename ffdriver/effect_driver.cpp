@@ -388,7 +388,7 @@ HRESULT EffectDriver::DestroyEffect(DWORD dwID, DWORD dwEffect) {
 void EffectDriver::ReadAmplify(DeviceRecord& record) {
     const wheel::OsClass os = services_.osClass ? services_.osClass() : wheel::OsUnknown;
     HKEY raw = nullptr;
-    if (services_.registry->OpenKey(wheel::AmplifyRoot(os), wheel::OemKey().c_str(), &raw) !=
+    if (services_.registry->OpenKey(wheel::AmplifyRoot(os), wheel::OemKeyText().c_str(), &raw) !=
         ERROR_SUCCESS) {
         return;
     }
