@@ -125,7 +125,12 @@ ULONG EffectDriver::Release() {
         }
     }
     ShutdownDriver();
+    // The module may unload once the count drops: nothing of this object may still run then.
+    wheel::ModuleCount* moduleCount = services_.moduleCount;
     delete this;
+    if (moduleCount != nullptr) {
+        moduleCount->Drop();
+    }
     return 0;
 }
 
@@ -491,9 +496,6 @@ void EffectDriver::ShutdownDriver() {
             }
             record.hDevice = nullptr;
         }
-    }
-    if (services_.moduleCount != nullptr) {
-        services_.moduleCount->Drop();
     }
 }
 
