@@ -28,8 +28,11 @@ uint32_t MultimediaTimer::Start(uint32_t periodMs, uint32_t resolutionMs, TimerC
         return 0;
     }
     try {
-        thunks_.emplace(id, std::move(thunk));
+        // A record still under this ID can only be that of a timer winmm has dropped, or the ID
+        // would not have come back: the new record takes its place.
+        thunks_[id] = std::move(thunk);
     } catch (...) {
+        // A timer whose record is not kept would call into freed memory: it must not run.
         timeKillEvent(id);
         return 0;
     }
@@ -37,12 +40,21 @@ uint32_t MultimediaTimer::Start(uint32_t periodMs, uint32_t resolutionMs, TimerC
 }
 
 void MultimediaTimer::Kill(uint32_t id) {
-    if (id == 0) {
-        return;
+    std::unique_ptr<Thunk> thunk;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const auto found = thunks_.find(id);
+        // Only a timer this object runs: an ID from an earlier kill may name another timer now.
+        if (found == thunks_.end()) {
+            return;
+        }
+        // Out of the table before winmm can hand the ID out again.
+        thunk = std::move(found->second);
+        thunks_.erase(found);
     }
+    // Outside the lock: the synchronous kill waits for a running callback, and that callback may
+    // wait for a thread that is starting a timer.
     timeKillEvent(id);
-    std::lock_guard<std::mutex> guard(mutex_);
-    thunks_.erase(id);
 }
 
 bool NamedEventLock::Create(const char* name) {

@@ -15,7 +15,9 @@ class Win32Clock final : public Clock {
 };
 
 // timeSetEvent with TIME_KILL_SYNCHRONOUS, so that timeKillEvent returns only when the
-// callback is not running and cannot start again.
+// callback is not running and cannot start again. winmm reuses the IDs of killed timers: a
+// record leaves the table before its timer is killed, Kill acts only on IDs this object still
+// runs, and a timer whose record cannot be kept is not left running.
 class MultimediaTimer final : public PeriodicTimer {
   public:
     uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, TimerCallback callback,

@@ -5,38 +5,83 @@
 
 namespace wheel {
 
-std::string VidPidName() {
-    char name[32];
-    std::snprintf(name, sizeof name, "VID_%04X&PID_%04X", static_cast<unsigned>(kVendorId),
-                  static_cast<unsigned>(kProductId));
-    return name;
-}
+namespace {
 
-std::string GuidString(const GUID& g) {
-    char text[40];
+const char kOemKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
+    "\\VID_%04X&PID_%04X%s";
+// "{" 36 characters "}" and the NUL.
+using GuidChars = char[39];
+
+void FormatGuid(const GUID& g, GuidChars& text) noexcept {
     std::snprintf(text, sizeof text, "{%.8X-%.4X-%.4X-%.2X%.2X-%.2X%.2X%.2X%.2X%.2X%.2X}",
                   static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2),
                   static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
                   g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
+}
+
+}  // namespace
+
+FixedName VidPidText() noexcept {
+    FixedName name;
+    std::snprintf(name.text, sizeof name.text, "VID_%04X&PID_%04X",
+                  static_cast<unsigned>(kVendorId), static_cast<unsigned>(kProductId));
+    return name;
+}
+
+FixedName GuidText(const GUID& guid) noexcept {
+    GuidChars text;
+    FormatGuid(guid, text);
+    FixedName name;
+    std::snprintf(name.text, sizeof name.text, "%s", text);
+    return name;
+}
+
+FixedName ClsidKeyText(const GUID& guid, const char* suffix) noexcept {
+    GuidChars text;
+    FormatGuid(guid, text);
+    FixedName name;
+    std::snprintf(name.text, sizeof name.text, "CLSID\\%s%s", text, suffix);
+    return name;
+}
+
+FixedName OemKeyText(const char* suffix) noexcept {
+    FixedName name;
+    std::snprintf(name.text, sizeof name.text, kOemKey, static_cast<unsigned>(kVendorId),
+                  static_cast<unsigned>(kProductId), suffix);
+    return name;
+}
+
+FixedName EffectTypeKeyText(const GUID& type) noexcept {
+    GuidChars text;
+    FormatGuid(type, text);
+    char suffix[80];
+    std::snprintf(suffix, sizeof suffix, "\\OEMForceFeedback\\Effects\\%s", text);
+    return OemKeyText(suffix);
+}
+
+std::string VidPidName() {
+    return VidPidText().c_str();
+}
+
+std::string GuidString(const GUID& guid) {
+    return GuidText(guid).c_str();
 }
 
 std::string ClsidKey(const GUID& guid) {
-    return "CLSID\\" + GuidString(guid);
+    return ClsidKeyText(guid).c_str();
 }
 
 std::string OemKey() {
-    return "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
-           "\\" +
-           VidPidName();
+    return OemKeyText().c_str();
 }
 
 std::string OemForceFeedbackKey() {
-    return OemKey() + "\\OEMForceFeedback";
+    return OemKeyText("\\OEMForceFeedback").c_str();
 }
 
 std::string OemEffectsKey() {
-    return OemForceFeedbackKey() + "\\Effects";
+    return OemKeyText("\\OEMForceFeedback\\Effects").c_str();
 }
 
 bool ParseGuid(const std::string& text, GUID* guid) {

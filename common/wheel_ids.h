@@ -17,7 +17,26 @@ inline constexpr CLSID kVelquinClsid = {
 inline constexpr CLSID kDravikClsid = {
     0x41C7A5E3, kVendorId, kProductId, {0x8B, 0x6D, 0x20, 0xF9, 0x4E, 0x7C, 0x13, 0xA5}};
 
+// A name formatted into a buffer of its own. Making one allocates nothing and cannot throw, so
+// the DLL entry points and the COM methods build their key and event names with these; the
+// std::string forms below are for tools and tests.
+struct FixedName {
+    // The longest name, an effect type's key, is 161 characters.
+    char text[192];
+    const char* c_str() const noexcept { return text; }
+};
+
 // "VID_2D71&PID_5A08": the OEM key's last component and the name of the store event.
+FixedName VidPidText() noexcept;
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+FixedName GuidText(const GUID& guid) noexcept;
+// "CLSID\{...}" followed by `suffix` ("\InProcServer32", or nothing).
+FixedName ClsidKeyText(const GUID& guid, const char* suffix = "") noexcept;
+// The OEM key followed by `suffix` ("\OEMForceFeedback", or nothing).
+FixedName OemKeyText(const char* suffix = "") noexcept;
+// ...\OEMForceFeedback\Effects\{type GUID}
+FixedName EffectTypeKeyText(const GUID& type) noexcept;
+
 std::string VidPidName();
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.

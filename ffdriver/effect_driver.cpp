@@ -125,7 +125,12 @@ ULONG EffectDriver::Release() {
         }
     }
     ShutdownDriver();
+    // The module may unload once the count drops: nothing of this object may still run then.
+    wheel::ModuleCount* moduleCount = services_.moduleCount;
     delete this;
+    if (moduleCount != nullptr) {
+        moduleCount->Drop();
+    }
     return 0;
 }
 
@@ -388,7 +393,7 @@ HRESULT EffectDriver::DestroyEffect(DWORD dwID, DWORD dwEffect) {
 void EffectDriver::ReadAmplify(DeviceRecord& record) {
     const wheel::OsClass os = services_.osClass ? services_.osClass() : wheel::OsUnknown;
     HKEY raw = nullptr;
-    if (services_.registry->OpenKey(wheel::AmplifyRoot(os), wheel::OemKey().c_str(), &raw) !=
+    if (services_.registry->OpenKey(wheel::AmplifyRoot(os), wheel::OemKeyText().c_str(), &raw) !=
         ERROR_SUCCESS) {
         return;
     }
@@ -491,9 +496,6 @@ void EffectDriver::ShutdownDriver() {
             }
             record.hDevice = nullptr;
         }
-    }
-    if (services_.moduleCount != nullptr) {
-        services_.moduleCount->Drop();
     }
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 
 #include "common/wheel_ids.h"
 
@@ -26,8 +25,7 @@ bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTA
     if (type >= kEffectTypeCount || entry == nullptr) {
         return false;
     }
-    const std::string name =
-        wheel::OemEffectsKey() + "\\" + wheel::GuidString(EffectTypeGuid(type));
+    const wheel::FixedName name = wheel::EffectTypeKeyText(EffectTypeGuid(type));
     HKEY raw = nullptr;
     if (registry.OpenKey(HKEY_LOCAL_MACHINE, name.c_str(), &raw) != ERROR_SUCCESS) {
         return false;

@@ -54,7 +54,8 @@ GUID EffectTypeGuid(uint32_t type);
 const char* EffectTypeName(uint32_t type);
 
 // Reads the "Attributes" value of one effect type's key under the OEM force-feedback key.
-// A value longer than the entry fills the entry and no more.
+// A value longer than the entry fills the entry and no more. InitDriver runs it inside
+// CreateInstance: nothing on this path may throw, so the key name is built without allocating.
 bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTATTRIBUTES* entry);
 
 // Frees a slot's four buffers and clears it to zero bytes.

@@ -1,5 +1,6 @@
 // What DllRegisterServer writes: the CLSID keys under HKEY_CLASSES_ROOT and the driver's CLSID
-// under the wheel's OEM force-feedback key. Failures of single writes are ignored.
+// under the wheel's OEM force-feedback key. Failures of single writes are ignored. It runs inside
+// DllRegisterServer, so it builds its key names without allocating.
 #pragma once
 
 #include "common/registry.h"

@@ -34,7 +34,7 @@ dravik::DriverServices Services() {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-    const std::string eventName = wheel::VidPidName();
+    const wheel::FixedName eventName = wheel::VidPidText();
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             g_module = instance;

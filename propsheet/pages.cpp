@@ -89,7 +89,7 @@ void MakeRumbleUpdate(const RumbleVector& vector, RumbleParams* params) {
 
 LONG ReadAmplify(wheel::RegistryApi& registry, wheel::OsClass os, uint32_t* value) {
     HKEY raw = nullptr;
-    const LONG opened = registry.OpenKey(wheel::AmplifyRoot(os), wheel::OemKey().c_str(), &raw);
+    const LONG opened = registry.OpenKey(wheel::AmplifyRoot(os), wheel::OemKeyText().c_str(), &raw);
     if (opened != ERROR_SUCCESS) {
         return opened;
     }
@@ -100,11 +100,11 @@ LONG ReadAmplify(wheel::RegistryApi& registry, wheel::OsClass os, uint32_t* valu
 LONG WriteAmplify(wheel::RegistryApi& registry, wheel::OsClass os, uint32_t value, LONG* written) {
     const HKEY root = wheel::AmplifyRoot(os);
     HKEY raw = nullptr;
-    LONG opened = registry.OpenKey(root, wheel::OemKey().c_str(), &raw);
+    LONG opened = registry.OpenKey(root, wheel::OemKeyText().c_str(), &raw);
     // The installer writes the machine's key only; on Windows that keeps the setting per user
     // nothing else makes the user's key, and without it every Apply would be lost.
     if (opened == ERROR_FILE_NOT_FOUND && root == HKEY_CURRENT_USER) {
-        opened = registry.CreateKey(root, wheel::OemKey().c_str(), &raw);
+        opened = registry.CreateKey(root, wheel::OemKeyText().c_str(), &raw);
     }
     if (opened != ERROR_SUCCESS) {
         return opened;

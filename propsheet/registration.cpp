@@ -1,15 +1,15 @@
 #include "registration.h"
 
-#include <string>
-
 #include "common/wheel_ids.h"
 
 namespace velquin {
 
 void RegisterSheet(wheel::RegistryApi& registry, const char* modulePath) {
-    const std::string clsidKey = wheel::ClsidKey(wheel::kVelquinClsid);
-    const std::string serverKey = clsidKey + "\\InProcServer32";
-    const std::string handlerKey = clsidKey + "\\InProcHandler32";
+    const wheel::FixedName clsidKey = wheel::ClsidKeyText(wheel::kVelquinClsid);
+    const wheel::FixedName serverKey =
+        wheel::ClsidKeyText(wheel::kVelquinClsid, "\\InProcServer32");
+    const wheel::FixedName handlerKey =
+        wheel::ClsidKeyText(wheel::kVelquinClsid, "\\InProcHandler32");
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, clsidKey.c_str(), nullptr,
                              kServerDescription, true);
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, serverKey.c_str(), nullptr, modulePath,

@@ -1,5 +1,6 @@
 // What DllRegisterServer writes: the sheet's CLSID keys under HKEY_CLASSES_ROOT. Failures of
-// single writes are ignored.
+// single writes are ignored. It runs inside DllRegisterServer, so it builds its key names without
+// allocating.
 #pragma once
 
 #include "common/registry.h"

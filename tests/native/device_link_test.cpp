@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -316,6 +317,31 @@ TEST_F(DriverTeardown, ObjectThatNeverBoundKillsNoTimer) {
     ReleaseDriver();
     EXPECT_TRUE(timer.Kills().empty());
     EXPECT_TRUE(virtualWheel.Reports().empty());
+    EXPECT_EQ(moduleCount.Value(), 0);
+}
+
+TEST_F(DriverTeardown, ModuleCountDropsOnlyOnceTheObjectIsGone) {
+    // A callable whose last copy dies with the object's members reports the module count it sees
+    // then: DllCanUnloadNow on another thread must not answer S_OK while the destructor still
+    // runs inside the library.
+    struct Witness {
+        wheel::ModuleCount& count;
+        int32_t* seen;
+        ~Witness() { *seen = count.Value(); }
+    };
+    int32_t seenAtDestruction = -1;
+    ReleaseDriver();
+    auto witness = std::make_shared<Witness>(Witness{moduleCount, &seenAtDestruction});
+    const auto os = services.osClass;
+    services.osClass = [witness, os] { return os(); };
+    witness.reset();
+    ASSERT_EQ(CreateDriver(), S_OK);
+    services.osClass = os;
+    ASSERT_EQ(Bind(0), S_OK);
+    ASSERT_NE(Play(0, dravik::EffectConstant, Effect::Constant(10000)), 0u);
+    ASSERT_EQ(moduleCount.Value(), 1);
+    ReleaseDriver();
+    EXPECT_EQ(seenAtDestruction, 1) << "the count dropped before the object was freed";
     EXPECT_EQ(moduleCount.Value(), 0);
 }
 

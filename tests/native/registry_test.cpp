@@ -1,17 +1,124 @@
-// The two registry routines both libraries carry, and what the driver's registration writes.
+// The two registry routines both libraries carry, what the registrations write, and the
+// registry paths behind the COM and DLL entry points, which must not throw.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "common/registry.h"
 #include "common/wheel_ids.h"
+#include "driver_fixture.h"
 #include "ffdriver/registration.h"
 #include "hosted/memory_registry.h"
 #include "install/wheel_data.h"
+#include "propsheet/pages.h"
+#include "propsheet/registration.h"
 
 namespace {
+
+// While above 0, every throwing allocation of this thread throws std::bad_alloc. The nothrow
+// forms keep working: the libraries use those where running out of memory is a result.
+thread_local int g_throwingAllocationsFail = 0;
+
+void* Allocate(std::size_t size) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
+
+// The whole test program allocates through these; only the scope below makes them fail. Kept
+// out of line so that the compiler sees no free() paired with operator new.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    void* block = g_throwingAllocationsFail > 0 ? nullptr : Allocate(size);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+[[gnu::noinline]] void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+
+namespace {
+
+// A std::bad_alloc on a path that DirectInput, COM or the loader calls into would cross the
+// boundary and end the game: such paths must build their names without allocating.
+class ThrowingAllocationsFail {
+  public:
+    ThrowingAllocationsFail() { ++g_throwingAllocationsFail; }
+    ~ThrowingAllocationsFail() { --g_throwingAllocationsFail; }
+    ThrowingAllocationsFail(const ThrowingAllocationsFail&) = delete;
+    ThrowingAllocationsFail& operator=(const ThrowingAllocationsFail&) = delete;
+};
+
+// The registry as advapi32 is: it never throws. The in-memory tree does allocate, so its calls
+// are let through the failing scope.
+class PlatformRegistry final : public wheel::RegistryApi {
+  public:
+    explicit PlatformRegistry(wheel::RegistryApi& tree) : tree_(tree) {}
+    LONG OpenKey(HKEY root, const char* subKey, HKEY* result) override {
+        Let let;
+        return tree_.OpenKey(root, subKey, result);
+    }
+    LONG CreateKey(HKEY root, const char* subKey, HKEY* result) override {
+        Let let;
+        return tree_.CreateKey(root, subKey, result);
+    }
+    LONG EnumKey(HKEY key, DWORD index, char* name, DWORD nameSize) override {
+        Let let;
+        return tree_.EnumKey(key, index, name, nameSize);
+    }
+    LONG QueryValue(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                    DWORD* dataSize) override {
+        Let let;
+        return tree_.QueryValue(key, valueName, type, data, dataSize);
+    }
+    LONG SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                  DWORD dataSize) override {
+        Let let;
+        return tree_.SetValue(key, valueName, type, data, dataSize);
+    }
+    LONG CloseKey(HKEY key) override {
+        Let let;
+        return tree_.CloseKey(key);
+    }
+
+  private:
+    struct Let {
+        Let() : saved(g_throwingAllocationsFail) { g_throwingAllocationsFail = 0; }
+        ~Let() { g_throwingAllocationsFail = saved; }
+        int saved;
+    };
+    wheel::RegistryApi& tree_;
+};
 
 const char kTestKey[] = "Software\\Talvex\\Test";
 
@@ -249,6 +356,89 @@ TEST(RegisterDriver, WithoutWriteAccessGoesOnAndWritesWhatItCan) {
         dravik::RegisterDriver(registry, kPath);
         EXPECT_EQ(registry.GetString(HKEY_CLASSES_ROOT, kServerKey, "ThreadingModel"), "Both");
         EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey()));
+    }
+}
+
+TEST(EntryPaths, RegistryWorkBehindTheEntryPointsNeverThrows) {
+    drivertest::DriverRig rig;
+    PlatformRegistry platform(rig.registry);
+    rig.services.registry = &platform;
+    ASSERT_EQ(rig.CreateDriver(), S_OK);
+    ASSERT_EQ(rig.Bind(0), S_OK);
+    const DWORD handle = rig.Download(0, 0, drivertest::Effect::Constant(10000));
+    ASSERT_NE(handle, 0u);
+    rig.SetAmplify(HKEY_CURRENT_USER, 700);
+    const std::string sheetKey = wheel::ClsidKey(wheel::kVelquinClsid);
+
+    struct Row {
+        const char* path;
+        std::function<HRESULT()> run;
+        std::function<void()> check;
+    };
+    const Row rows[] = {
+        {"StartEffect reads Amplify", [&] { return rig.driver->StartEffect(0, handle, 0, 1); },
+         [&] { EXPECT_EQ(rig.driver->CopyRecord(0).amplify, 700u); }},
+        {"InitDriver reads the twelve effect types", [&] { return rig.driver->InitDriver(); },
+         [&] {
+             for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
+                 EXPECT_EQ(rig.driver->EffectAttributes(type).dwEffectId, type);
+             }
+         }},
+        {"the driver's DllRegisterServer",
+         [&] {
+             dravik::RegisterDriver(platform, kPath);
+             return S_OK;
+         },
+         [&] {
+             EXPECT_EQ(rig.registry.GetString(HKEY_CLASSES_ROOT, kServerKey, ""), kPath);
+             EXPECT_EQ(
+                 rig.registry.GetString(HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey(), "CLSID"),
+                 "{41C7A5E3-2D71-5A08-8B6D-20F94E7C13A5}");
+         }},
+        {"the sheet's DllRegisterServer",
+         [&] {
+             velquin::RegisterSheet(platform, kPath);
+             return S_OK;
+         },
+         [&] {
+             EXPECT_EQ(
+                 rig.registry.GetString(HKEY_CLASSES_ROOT, sheetKey + "\\InProcHandler32", ""),
+                 "gchand.dll");
+         }},
+        {"the Effect page stores Amplify",
+         [&] {
+             return HRESULT_FROM_WIN32(
+                 velquin::WriteAmplify(platform, wheel::OsWinNT6, 1200, nullptr));
+         },
+         [&] {
+             uint32_t value = 0;
+             EXPECT_EQ(velquin::ReadAmplify(rig.registry, wheel::OsWinNT6, &value), ERROR_SUCCESS);
+             EXPECT_EQ(value, 1200u);
+         }},
+        {"the Effect page reads Amplify",
+         [&] {
+             uint32_t value = 0;
+             const LONG read = velquin::ReadAmplify(platform, wheel::OsWinNT6, &value);
+             return read == ERROR_SUCCESS && value == 1200 ? S_OK : E_FAIL;
+         },
+         [] {}},
+    };
+    for (const Row& row : rows) {
+        bool threw = false;
+        HRESULT hr = E_FAIL;
+        {
+            ThrowingAllocationsFail scope;
+            try {
+                hr = row.run();
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+        }
+        EXPECT_FALSE(threw) << row.path;
+        EXPECT_EQ(hr, S_OK) << row.path;
+        if (!threw) {
+            row.check();
+        }
     }
 }
 

@@ -18,6 +18,8 @@ TEST(WheelIds, NamesAreFormattedFromTheVendorAndProductIds) {
     EXPECT_EQ(wheel::GuidString(wheel::kDravikClsid), "{41C7A5E3-2D71-5A08-8B6D-20F94E7C13A5}");
     EXPECT_EQ(wheel::ClsidKey(wheel::kDravikClsid),
               "CLSID\\{41C7A5E3-2D71-5A08-8B6D-20F94E7C13A5}");
+    EXPECT_STREQ(wheel::ClsidKeyText(wheel::kVelquinClsid, "\\InProcHandler32").c_str(),
+                 "CLSID\\{6E3D9B27-2D71-5A08-94C2-5B07E1A3D86F}\\InProcHandler32");
     EXPECT_EQ(wheel::OemForceFeedbackKey(),
               "SYSTEM\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\"
               "OEM\\VID_2D71&PID_5A08\\OEMForceFeedback");
@@ -33,6 +35,9 @@ TEST(WheelIds, EffectGuidsDifferOnlyInTheTypeDigit) {
         GUID parsed = {};
         ASSERT_TRUE(wheel::ParseGuid(text, &parsed));
         EXPECT_TRUE(parsed == dravik::EffectTypeGuid(type));
+        // The key the driver reads, built without allocating.
+        EXPECT_EQ(wheel::EffectTypeKeyText(dravik::EffectTypeGuid(type)).c_str(),
+                  wheel::OemEffectsKey() + "\\" + text);
     }
 }
 

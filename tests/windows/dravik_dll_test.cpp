@@ -2,6 +2,7 @@
 // reading the installed wheel data from the registry Wine keeps.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "common/wheel_ids.h"
@@ -182,6 +183,50 @@ TEST_F(DravikDll, NamedStoreEventExistsWhileTheLibraryIsLoaded) {
         EXPECT_EQ(OpenEventA(SYNCHRONIZE, FALSE, kEventName), nullptr)
             << "the event must close with the library";
     }
+}
+
+TEST_F(DravikDll, DriverWaitsForTheStoreEventHeldElsewhereThenGoesOn) {
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    IDirectInputEffectDriver* driver = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDirectInputEffectDriver,
+                                      reinterpret_cast<void**>(&driver)),
+              S_OK);
+    factory->Release();
+    HANDLE holder = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, kEventName);
+    ASSERT_NE(holder, nullptr);
+
+    LONG magnitude = 5000;
+    DIEFFECT effect = {};
+    effect.dwSize = sizeof effect;
+    effect.dwDuration = INFINITE;
+    effect.cbTypeSpecificParams = sizeof magnitude;
+    effect.lpvTypeSpecificParams = &magnitude;
+    DWORD handle = 0;
+    struct Row {
+        const char* what;
+        std::function<HRESULT()> run;
+    };
+    const Row rows[] = {
+        {"download", [&] { return driver->DownloadEffect(0, 0, &handle, &effect, 0); }},
+        {"destroy", [&] { return driver->DestroyEffect(0, handle); }},
+    };
+    for (const Row& row : rows) {
+        const char* what = row.what;
+        // Held by someone else: the driver waits its 100 ms, goes on, and gives the event back.
+        ASSERT_EQ(WaitForSingleObject(holder, 1000), WAIT_OBJECT_0) << what;
+        const DWORD start = GetTickCount();
+        const HRESULT result = row.run();
+        const DWORD waited = GetTickCount() - start;
+        EXPECT_EQ(result, S_OK) << what;
+        EXPECT_GE(waited, 80u) << what << " did not wait for the event";
+        EXPECT_LT(waited, 1000u) << what << " waited past its time-out";
+        EXPECT_EQ(WaitForSingleObject(holder, 0), WAIT_OBJECT_0) << what << " left it unsignalled";
+        SetEvent(holder);
+    }
+    EXPECT_EQ(handle, 1u);
+    CloseHandle(holder);
+    EXPECT_EQ(driver->Release(), 0u);
 }
 
 TEST_F(DravikDll, RegistrationWritesTheFourValuesAndUnregistrationRemovesNothing) {

@@ -3,7 +3,10 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "common/os_class.h"
 #include "common/registry_win32.h"
@@ -11,6 +14,10 @@
 #include "common/wheel_ids.h"
 #include "ffdriver/device_link_win32.h"
 #include "ffdriver/effect_driver.h"
+#include "hosted/hosted_services.h"
+#include "hosted/memory_registry.h"
+#include "hosted/virtual_wheel.h"
+#include "install/wheel_data.h"
 #include "win_test_util.h"
 
 namespace {
@@ -49,6 +56,167 @@ TEST(Win32Services, MultimediaTimerTicksUntilKilledAndNeverAfter) {
     const int atKill = counter.ticks.load();
     Sleep(60);
     EXPECT_EQ(counter.ticks.load(), atKill);
+}
+
+// Waits up to two seconds for `done`.
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 200 && !done(); ++i) {
+        Sleep(10);
+    }
+    return done();
+}
+
+TEST(Win32Services, MultimediaTimerKillsOnlyTheTimersItStillRuns) {
+    // winmm hands the IDs of killed timers out again: an ID this object killed before, or one
+    // another object started, may name someone else's timer, which a kill must not stop.
+    wheel::MultimediaTimer first;
+    wheel::MultimediaTimer second;
+    TickCounter mine;
+    TickCounter theirs;
+    const uint32_t killed = first.Start(10, 100, &TickCounter::Tick, &mine);
+    ASSERT_NE(killed, 0u);
+    first.Kill(killed);
+    const uint32_t other = second.Start(10, 100, &TickCounter::Tick, &theirs);
+    ASSERT_NE(other, 0u);
+    first.Kill(other);
+    first.Kill(killed);
+    const int before = theirs.ticks.load();
+    EXPECT_TRUE(WaitFor([&] { return theirs.ticks.load() >= before + 3; }))
+        << "a kill of a timer this object does not run stopped it";
+    second.Kill(other);
+    const int atKill = theirs.ticks.load();
+    Sleep(60);
+    EXPECT_EQ(theirs.ticks.load(), atKill);
+}
+
+// A callback that needs a lock the test holds, as the driver's tick needs the driver's lock while
+// DeviceID holds it to start the timer.
+struct LockedTick {
+    std::mutex lock;
+    std::atomic<bool> entered{false};
+    static void Tick(void* user) {
+        auto* self = static_cast<LockedTick*>(user);
+        self->entered.store(true);
+        std::lock_guard<std::mutex> guard(self->lock);
+    }
+};
+
+TEST(Win32Services, MultimediaTimerStartsWhileAKillWaitsForItsCallback) {
+    wheel::MultimediaTimer timer;
+    LockedTick blocked;
+    std::unique_lock<std::mutex> held(blocked.lock);
+    const uint32_t id = timer.Start(5, 100, &LockedTick::Tick, &blocked);
+    ASSERT_NE(id, 0u);
+    ASSERT_TRUE(WaitFor([&] { return blocked.entered.load(); }));
+
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+        timer.Kill(id);
+        killed.store(true);
+    });
+    Sleep(50);
+    TickCounter counter;
+    std::atomic<uint32_t> next{0};
+    std::atomic<bool> started{false};
+    std::thread starter([&] {
+        next.store(timer.Start(10, 100, &TickCounter::Tick, &counter));
+        started.store(true);
+    });
+    const bool startedWhileHeld = WaitFor([&] { return started.load(); });
+    const bool killedWhileRunning = killed.load();
+    held.unlock();
+    starter.join();
+    killer.join();
+    EXPECT_TRUE(startedWhileHeld) << "Start waited for a kill that waits for the callback";
+    EXPECT_FALSE(killedWhileRunning) << "Kill returned while its callback still ran";
+    ASSERT_NE(next.load(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return counter.ticks.load() >= 3; }));
+    timer.Kill(next.load());
+}
+
+// The driver on the real named store event, with the wheel and the timer of the test.
+struct StoreEventRig {
+    hosted::MemoryRegistry registry;
+    hosted::ManualClock clock{1000};
+    hosted::ManualTimer timer;
+    hosted::VirtualWheel wheel{clock};
+    wheel::NamedEventLock event;
+    wheel::ModuleCount count;
+    dravik::EffectDriver* driver = nullptr;
+
+    bool Create() {
+        if (install::WriteWheelData(registry) != ERROR_SUCCESS ||
+            !event.Create(wheel::VidPidName().c_str())) {
+            return false;
+        }
+        wheel.Attach(0);
+        dravik::DriverServices services;
+        services.registry = &registry;
+        services.clock = &clock;
+        services.timer = &timer;
+        services.storeLock = &event;
+        services.link = &wheel;
+        services.moduleCount = &count;
+        services.osClass = [] { return wheel::OsWinNT6; };
+        driver = dravik::EffectDriver::Create(services);
+        return driver != nullptr && driver->InitDriver() == S_OK &&
+               driver->DeviceID(0x0700, 0, 1, 0, nullptr) == S_OK;
+    }
+    ~StoreEventRig() {
+        if (driver != nullptr) {
+            driver->Release();
+        }
+    }
+};
+
+TEST(Win32Services, StoreEventHeldElsewhereHoldsTheDriverUpForItsTimeOutOnly) {
+    StoreEventRig rig;
+    ASSERT_TRUE(rig.Create());
+    // Another holder of the event, as a second process that loaded the driver would be.
+    HANDLE holder = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, "VID_2D71&PID_5A08");
+    ASSERT_NE(holder, nullptr);
+
+    LONG magnitude = 10000;
+    DIEFFECT effect = {};
+    effect.dwSize = sizeof effect;
+    effect.dwDuration = INFINITE;
+    effect.dwGain = 10000;
+    effect.cbTypeSpecificParams = sizeof magnitude;
+    effect.lpvTypeSpecificParams = &magnitude;
+    DWORD handle = 0;
+    struct Row {
+        const char* what;
+        std::function<HRESULT()> run;
+    };
+    const Row rows[] = {
+        {"a new download", [&] { return rig.driver->DownloadEffect(0, 0, &handle, &effect, 0); }},
+        {"the tick",
+         [&] {
+             const size_t before = rig.wheel.Reports().size();
+             rig.clock.Advance(25);
+             rig.timer.Fire();
+             return rig.wheel.Reports().size() == before + 1 ? S_OK : E_FAIL;
+         }},
+        {"an update that starts the effect",
+         [&] {
+             return rig.driver->DownloadEffect(0, 0, &handle, &effect, DIEP_GAIN | DIEP_START);
+         }},
+        {"a destroy", [&] { return rig.driver->DestroyEffect(0, 1); }},
+    };
+    for (const Row& row : rows) {
+        ASSERT_EQ(WaitForSingleObject(holder, 1000), WAIT_OBJECT_0) << row.what;
+        const DWORD start = GetTickCount();
+        const HRESULT result = row.run();
+        const DWORD waited = GetTickCount() - start;
+        EXPECT_EQ(result, S_OK) << row.what << " goes on without the event";
+        EXPECT_GE(waited, 80u) << row.what << " did not wait for the event";
+        EXPECT_LT(waited, 1000u) << row.what << " waited past its time-out";
+        EXPECT_EQ(WaitForSingleObject(holder, 0), WAIT_OBJECT_0)
+            << row.what << " left the event unsignalled";
+        SetEvent(holder);
+    }
+    EXPECT_EQ(handle, 1u);
+    CloseHandle(holder);
 }
 
 // Counts starts, forwarding to the real timer.
