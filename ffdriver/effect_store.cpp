@@ -115,9 +115,8 @@ HRESULT CopyEffectParams(EffectSlot& slot, const DIEFFECT& src, DWORD mask) {
 }
 
 HRESULT InitEffectParams(EffectSlot& slot, const DIEFFECT& src) {
-    const uint32_t inUse = slot.inUse;
-    ClearSlot(slot);
-    slot.inUse = inUse;
+    // Only the parameters start afresh: a slot started before it was filled plays on.
+    ReleaseEffectParams(slot);
     return CopyEffectParams(slot, src, 0xFFFFFFFFu);
 }
 

@@ -57,6 +57,10 @@ const char* EffectTypeName(uint32_t type);
 // A value longer than the entry fills the entry and no more.
 bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTATTRIBUTES* entry);
 
+// Frees a slot's four buffers and clears its parameters and their lengths; whether it is in use,
+// its type and its play state and timing stay.
+void ReleaseEffectParams(EffectSlot& slot);
+
 // Frees a slot's four buffers and clears it to zero bytes.
 void ClearSlot(EffectSlot& slot);
 

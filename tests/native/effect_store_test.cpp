@@ -482,8 +482,29 @@ TEST_F(EffectStore, FailedAllocationFreesTheSlotAndLeaksNothing) {
     EXPECT_EQ(s.fields.inUse, 0u);
     EXPECT_TRUE(s.axes.empty());
     EXPECT_FALSE(s.hasEnvelope);
+    // Its play state and timing are not the copy's to change: the status still reads playing,
+    // though a free slot adds nothing.
+    EXPECT_EQ(s.fields.playState, 1u);
+    EXPECT_EQ(s.fields.startTick, 50000u);
+    EXPECT_EQ(s.fields.iterationsLeft, 1u);
+    EXPECT_EQ(Status(0, 1), kPlaying);
     EXPECT_EQ(TickReport(0), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(Download(0, dravik::EffectConstant, full), 1u);
+}
+
+TEST_F(EffectStore, NewEffectKeepsThePlayStateAndTimingOfItsSlot) {
+    // A free slot may be started; the effect downloaded into it later plays from that start.
+    ASSERT_EQ(driver->StartEffect(0, 1, 0, 2), S_OK);
+    EXPECT_EQ(TickReport(0), (Bytes{0, 0, 0, 0})) << "nothing to play yet";
+    ASSERT_EQ(Download(0, dravik::EffectConstant, Effect::Constant(10000)), 1u);
+    const dravik::EffectSlot slot = Slot(0, 1);
+    EXPECT_EQ(slot.inUse, 1u);
+    EXPECT_EQ(slot.playState, 1u);
+    EXPECT_EQ(slot.startTick, 50000u);
+    EXPECT_EQ(slot.iterationsLeft, 2u);
+    EXPECT_EQ(Status(0, 1), kPlaying);
+    EXPECT_EQ(TickReport(0), (Bytes{0, 0, 254, 0}));
+    EXPECT_EQ(Slot(0, 1).elapsedMs, 50u) << "timed from its start";
 }
 
 TEST_F(EffectStore, AxisCountChangedThroughOneArrayOnlyNeverReadsPastTheOther) {
