@@ -366,8 +366,10 @@ HRESULT EffectDriver::DownloadEffect(DWORD dwID, DWORD dwInternalEffectType, LPD
         EffectSlot& slot = record.effects[k];
         slot.effectType = dwInternalEffectType;
         if (FAILED(copied)) {
-            // The slot is free again; what was copied is released, not left behind.
-            ClearSlot(slot);
+            // The slot is free again; what was copied is released, not left behind. Its play
+            // state is not the copy's to change.
+            ReleaseEffectParams(slot);
+            slot.inUse = 0;
             *pdwEffect = 0;
             return copied;
         }

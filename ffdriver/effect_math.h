@@ -51,9 +51,13 @@ class EffectMath {
                                 AxisLevels* result) const;
 };
 
-// Microseconds into the current iteration, kept in 64 bits so long effects never wrap.
+// Microseconds into the current iteration, kept in 64 bits so long effects never wrap. A finite
+// effect is computed no later than its end: the tick that ends an iteration comes up to a tick
+// late, and a fade or a ramp carried on past its duration would overshoot its end level.
 inline uint64_t EffectTime(const EffectSlot& slot) {
-    return uint64_t{slot.elapsedMs} * 1000u;
+    const uint64_t t = uint64_t{slot.elapsedMs} * 1000u;
+    const DWORD duration = slot.params.dwDuration;
+    return duration != INFINITE && t > duration ? duration : t;
 }
 
 // Truncates toward zero into the int32 range; NaN gives 0.

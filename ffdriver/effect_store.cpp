@@ -1,6 +1,7 @@
 #include "effect_store.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,13 +21,17 @@ void* Allocate(size_t size) {
     return g_allocator.load()(size);
 }
 
-// Replaces `*dst` with a copy of `count` items of `src` (null for none).
+// Replaces `*dst` with a copy of `count` items of `src` (null for none). A count whose size in
+// bytes does not fit a size_t (a 32-bit build) cannot be allocated.
 template <typename T>
 bool CopyArray(T** dst, const T* src, size_t count) {
     std::free(*dst);
     *dst = nullptr;
     if (src == nullptr || count == 0) {
         return true;
+    }
+    if (count > SIZE_MAX / sizeof(T)) {
+        return false;
     }
     void* copy = Allocate(count * sizeof(T));
     if (copy == nullptr) {
@@ -115,9 +120,8 @@ HRESULT CopyEffectParams(EffectSlot& slot, const DIEFFECT& src, DWORD mask) {
 }
 
 HRESULT InitEffectParams(EffectSlot& slot, const DIEFFECT& src) {
-    const uint32_t inUse = slot.inUse;
-    ClearSlot(slot);
-    slot.inUse = inUse;
+    // Only the parameters start afresh: a slot started before it was filled plays on.
+    ReleaseEffectParams(slot);
     return CopyEffectParams(slot, src, 0xFFFFFFFFu);
 }
 

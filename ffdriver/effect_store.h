@@ -22,7 +22,8 @@ bool ConsistentEffect(const DIEFFECT& effect);
 // E_OUTOFMEMORY at the first allocation that fails.
 HRESULT CopyEffectParams(EffectSlot& slot, const DIEFFECT& src, DWORD mask);
 
-// Releases whatever the slot held, clears its parameters and copies every one from `src`.
+// Releases the slot's buffers, clears its parameters and copies every one from `src`; the slot's
+// play state and timing are kept.
 HRESULT InitEffectParams(EffectSlot& slot, const DIEFFECT& src);
 
 // The allocator the store uses for the slots' buffers; tests swap it to make allocations fail.

@@ -50,11 +50,18 @@ bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTA
     return true;
 }
 
-void ClearSlot(EffectSlot& slot) {
+void ReleaseEffectParams(EffectSlot& slot) {
     std::free(slot.params.rgdwAxes);
     std::free(slot.params.rglDirection);
     std::free(slot.params.lpEnvelope);
     std::free(slot.params.lpvTypeSpecificParams);
+    std::memset(&slot.params, 0, sizeof slot.params);
+    slot.axesLength = 0;
+    slot.directionLength = 0;
+}
+
+void ClearSlot(EffectSlot& slot) {
+    ReleaseEffectParams(slot);
     std::memset(&slot, 0, sizeof slot);
 }
 

@@ -58,6 +58,10 @@ const char* EffectTypeName(uint32_t type);
 // CreateInstance: nothing on this path may throw, so the key name is built without allocating.
 bool ReadEffectAttributes(wheel::RegistryApi& registry, uint32_t type, DIEFFECTATTRIBUTES* entry);
 
+// Frees a slot's four buffers and clears its parameters and their lengths; whether it is in use,
+// its type and its play state and timing stay.
+void ReleaseEffectParams(EffectSlot& slot);
+
 // Frees a slot's four buffers and clears it to zero bytes.
 void ClearSlot(EffectSlot& slot);
 

@@ -1,8 +1,14 @@
 // libFuzzer target: DownloadEffect with arbitrary DIEFFECT contents, then the calls that use a
 // downloaded effect (start, ticks, stop, status, destroy, commands), against the hosted
-// platform. Every pointer handed to the driver points at exactly as much memory as its count
-// says, unless the input asks for one of the inconsistent combinations the driver must refuse;
-// the sanitizers then catch any read the counts do not allow.
+// registry, clock and timer and a wheel that checks every report. Every pointer handed to the
+// driver points at exactly as much memory as its count says, unless the input asks for one of the
+// inconsistent combinations the driver must refuse; the sanitizers then catch any read the counts
+// do not allow. The one exception is a count too large for any allocation, which the driver must
+// refuse as out of memory before it reads.
+//
+// One input is cheap: each combination of bound devices has one driver for the whole process,
+// and after every input the driver is reset through its own methods (DISFFC_RESET, destroying
+// what still plays, the default gain and Amplify), so the next input finds it as new.
 //
 // Input layout (every number little-endian; reads past the end give 0):
 //   u8 bind     bit 0: bind device 0, bit 1: device 1, bit 2: device 15, bit 3: try device 16;
@@ -12,6 +18,8 @@
 //   u8 failAt   0: allocations succeed; n: the n-th allocation of the effect store fails
 //   then operations until the input ends (at most kMaxOperations), each an u8 opcode and its
 //   operands, as read by the functions below.
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +33,6 @@
 #include "ffdriver/effect_store.h"
 #include "hosted/hosted_services.h"
 #include "hosted/memory_registry.h"
-#include "hosted/virtual_wheel.h"
 #include "install/wheel_data.h"
 
 namespace {
@@ -69,9 +76,13 @@ class Input {
 uint32_t g_failAt = 0;
 uint32_t g_allocations = 0;
 
+// No array this harness hands over is near this size: a request above it comes from a count
+// the caller's memory does not back, and is refused as a real system would refuse 4 GiB.
+constexpr size_t kLargestAllocation = size_t{1} << 20;
+
 void* FailingAllocate(size_t size) {
     ++g_allocations;
-    if (g_failAt != 0 && g_allocations == g_failAt) {
+    if ((g_failAt != 0 && g_allocations == g_failAt) || size > kLargestAllocation) {
         return nullptr;
     }
     return std::malloc(size);
@@ -86,6 +97,27 @@ hosted::MemoryRegistry& Registry() {
         return r;
     }();
     return *registry;
+}
+
+// Stores or deletes Amplify under one root of the hive the driver reads; the hive is only
+// written when that changes what it holds.
+void StoreAmplify(HKEY root, bool present, uint32_t value) {
+    struct Held {
+        bool known = false;
+        bool present = false;
+        uint32_t value = 0;
+    };
+    static Held held[2];
+    Held& h = held[root == HKEY_CURRENT_USER ? 0 : 1];
+    if (h.known && h.present == present && (!present || h.value == value)) {
+        return;
+    }
+    if (present) {
+        Registry().PutDword(root, wheel::OemKey(), "Amplify", value);
+    } else {
+        Registry().DeleteValue(root, wheel::OemKey(), "Amplify");
+    }
+    h = {true, present, value};
 }
 
 wheel::OsClass OsFor(uint8_t selector) {
@@ -119,6 +151,8 @@ struct CallerEffect {
     std::unique_ptr<DIENVELOPE> envelope;
     std::unique_ptr<uint8_t[]> typeSpecific;
     bool consistent = true;
+    // cAxes is far beyond the arrays, whose size in bytes does not fit any allocation.
+    bool hugeCount = false;
 };
 
 DWORD CoordinatesFrom(Input& in) {
@@ -161,17 +195,24 @@ void FillEffect(Input& in, CallerEffect* c) {
     // array; 3 arrays present but cAxes 0.
     const uint8_t shape = in.U8();
     DWORD count = in.U8();
-    if ((shape & 0x80) != 0 && (shape & 3) != 0) {
+    const int arrays = shape & 3;
+    if ((shape & 0x80) != 0 && arrays != 0) {
         // Large counts only where the driver must refuse before reading.
         count = in.U32();
+    } else if ((shape & 0x40) != 0 && arrays == 0) {
+        // A count of 2^30 or more: 4 bytes an entry is more than any allocation, and in a
+        // 32-bit build more than size_t holds. Only a few entries back it.
+        count |= in.U32() | 0x40000000u;
+        c->hugeCount = true;
     }
-    const int arrays = shape & 3;
     // The one array an inconsistent shape passes holds at most 256 entries: the driver must
     // not read it at all, and if it did, reading past them is caught.
     size_t entries = count;
     if (arrays == 3) {
         count = 0;
         entries = 1;
+    } else if (c->hugeCount) {
+        entries = 4;
     } else if (arrays != 0 && entries > 256) {
         entries = 256;
     }
@@ -219,71 +260,201 @@ void FillEffect(Input& in, CallerEffect* c) {
         c->consistent && (e.cbTypeSpecificParams != 0) == (e.lpvTypeSpecificParams != nullptr);
 }
 
-class Session {
+// The wheel as the fuzzer sees it: the device link for the joystick IDs it is attached as. It
+// checks every report as it arrives and every handle the driver uses, and keeps nothing else:
+// the virtual wheel's recording and event log would cost more than the driver's own work.
+class CheckingWheel final : public wheel::DeviceLink {
   public:
-    explicit Session(Input& in) : in_(in), wheel_(clock_) {}
+    void Attach(uint32_t joystickId) { attached_ |= uint64_t{1} << (joystickId % 64); }
+    void SetReportId(uint8_t reportId) { reportId_ = reportId; }
+    size_t OpenHandles() const { return open_.size(); }
 
-    ~Session() {
-        if (driver_ != nullptr) {
-            driver_->Release();
+    void FindDevicePath(uint32_t joystickId, char* path, size_t size) override {
+        FUZZ_CHECK(path != nullptr && size >= 16);
+        path[0] = '\0';
+        if (joystickId < 64 && (attached_ & (uint64_t{1} << joystickId)) != 0) {
+            std::snprintf(path, size, "wheel#%u", static_cast<unsigned>(joystickId));
         }
     }
+
+    HANDLE Open(const char* path) override {
+        unsigned id = 0;
+        if (path == nullptr || std::sscanf(path, "wheel#%u", &id) != 1 || id >= 64 ||
+            (attached_ & (uint64_t{1} << id)) == 0) {
+            return INVALID_HANDLE_VALUE;
+        }
+        // Never the same value twice, so a handle used after its close is caught.
+        nextHandle_ += 4;
+        open_.push_back(nextHandle_);
+        return reinterpret_cast<HANDLE>(nextHandle_);
+    }
+
+    uint8_t ReportId(HANDLE device) override {
+        FUZZ_CHECK(IsOpen(device));
+        return reportId_;
+    }
+
+    // Every report is four bytes the wheel can take: the report ID, motor B on or off, motor
+    // A doubled (never 2 to 48), and a zero.
+    bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override {
+        FUZZ_CHECK(IsOpen(device));
+        FUZZ_CHECK(length == 4);
+        FUZZ_CHECK(report[0] == reportId_);
+        FUZZ_CHECK(report[1] <= 1);
+        FUZZ_CHECK(report[2] == 0 || (report[2] >= 50 && report[2] <= 254 && report[2] % 2 == 0));
+        FUZZ_CHECK(report[3] == 0);
+        return true;
+    }
+
+    void Close(HANDLE device) override {
+        const auto it = std::find(open_.begin(), open_.end(), reinterpret_cast<uintptr_t>(device));
+        FUZZ_CHECK(it != open_.end());
+        open_.erase(it);
+    }
+
+  private:
+    bool IsOpen(HANDLE device) const {
+        return std::find(open_.begin(), open_.end(), reinterpret_cast<uintptr_t>(device)) !=
+               open_.end();
+    }
+
+    uint64_t attached_ = 0;
+    uint8_t reportId_ = 0;
+    uintptr_t nextHandle_ = 0x1000;
+    std::vector<uintptr_t> open_;
+};
+
+// The platform and the driver for one combination of bound devices: made by the first input
+// that asks for it and kept for the whole process, so an input costs no construction, no
+// registry reads and no teardown.
+struct Rig {
+    hosted::ManualClock clock;
+    hosted::ManualTimer timer;
+    hosted::AutoResetEvent storeEvent;
+    CheckingWheel wheel;
+    wheel::ModuleCount moduleCount;
+    std::atomic<wheel::OsClass> os{wheel::OsWinNT6};
+    dravik::EffectDriver* driver = nullptr;
+    std::vector<DWORD> bound;
+    int reportId = -1;  // of the last binding
+};
+
+constexpr DWORD kBindable[] = {0, 1, 15};
+
+Rig& RigFor(uint8_t devices) {
+    static Rig* rigs[1u << 3] = {};
+    Rig*& rig = rigs[devices & 7u];
+    if (rig == nullptr) {
+        rig = new Rig();
+        dravik::DriverServices services;
+        services.registry = &Registry();
+        services.clock = &rig->clock;
+        services.timer = &rig->timer;
+        services.storeLock = &rig->storeEvent;
+        services.link = &rig->wheel;
+        services.moduleCount = &rig->moduleCount;
+        Rig* r = rig;
+        services.osClass = [r] { return r->os.load(); };
+        services.sleep = [](uint32_t) {};
+        rig->driver = dravik::EffectDriver::Create(services);
+        FUZZ_CHECK(rig->driver != nullptr);
+        FUZZ_CHECK(rig->driver->InitDriver() == S_OK);
+        for (int i = 0; i < 3; ++i) {
+            if ((devices & (1u << i)) != 0) {
+                rig->wheel.Attach(kBindable[i]);
+                rig->bound.push_back(kBindable[i]);
+            }
+        }
+    }
+    return *rig;
+}
+
+class Session {
+  public:
+    explicit Session(Input& in) : in_(in) {}
 
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     void Run() {
         const uint8_t bind = in_.U8();
+        rig_ = &RigFor(bind);
+        driver_ = rig_->driver;
         reportId_ = static_cast<uint8_t>(bind >> 4);
         os_ = OsFor(in_.U8());
+        rig_->os = os_;
         hosted::MemoryRegistry& registry = Registry();
-        if (in_.U8() % 2 == 1) {
-            registry.PutDword(wheel::AmplifyRoot(os_), wheel::OemKey(), "Amplify", in_.U32());
-        } else {
-            registry.DeleteValue(wheel::AmplifyRoot(os_), wheel::OemKey(), "Amplify");
-        }
+        const bool amplify = in_.U8() % 2 == 1;
+        StoreAmplify(wheel::AmplifyRoot(os_), amplify, amplify ? in_.U32() : 0);
         g_failAt = in_.U8();
         g_allocations = 0;
+        rig_->clock.Set(0);
 
-        dravik::DriverServices services;
-        services.registry = &registry;
-        services.clock = &clock_;
-        services.timer = &timer_;
-        services.storeLock = &storeEvent_;
-        services.link = &wheel_;
-        services.moduleCount = &moduleCount_;
-        const wheel::OsClass os = os_;
-        services.osClass = [os] { return os; };
-        services.sleep = [](uint32_t) {};
-        driver_ = dravik::EffectDriver::Create(services);
-        FUZZ_CHECK(driver_ != nullptr);
-        FUZZ_CHECK(driver_->InitDriver() == S_OK);
-
-        wheel_.SetReportId(reportId_);
-        const DWORD ids[] = {0, 1, 15};
-        for (int i = 0; i < 3; ++i) {
-            if ((bind & (1u << i)) != 0) {
-                wheel_.Attach(ids[i]);
-                FUZZ_CHECK(driver_->DeviceID(0x0700, ids[i], 1, 0, nullptr) == S_OK);
+        // Binding again reads this input's report ID, as DirectInput's next DeviceID would; with
+        // the same ID it would change nothing.
+        if (rig_->reportId != reportId_) {
+            rig_->wheel.SetReportId(reportId_);
+            for (DWORD id : rig_->bound) {
+                FUZZ_CHECK(driver_->DeviceID(0x0700, id, 1, 0, nullptr) == S_OK);
             }
+            rig_->reportId = reportId_;
         }
         if ((bind & 8u) != 0) {
-            wheel_.Attach(16);
+            rig_->wheel.Attach(16);
             FUZZ_CHECK(driver_->DeviceID(0x0700, 16, 1, 0, nullptr) == E_INVALIDARG);
         }
 
         for (int op = 0; op < kMaxOperations && !in_.Empty(); ++op) {
             Operation();
-            CheckReports();
         }
-
-        driver_->Release();
-        driver_ = nullptr;
-        CheckReports();
-        // Teardown closes every handle it opened and gives back the module count.
-        FUZZ_CHECK(wheel_.OpenHandles() == 0);
-        FUZZ_CHECK(moduleCount_.Value() == 0);
+        Reset();
+        // Each bound record holds one handle; the driver holds the module while it lives.
+        FUZZ_CHECK(rig_->wheel.OpenHandles() == rig_->bound.size());
+        FUZZ_CHECK(rig_->moduleCount.Value() == 1);
         FUZZ_CHECK(registry.OpenHandles() == 0);
+    }
+
+  private:
+    // Brings every device this input touched back to a new object's state, through the
+    // driver's own methods: Amplify read as 1000 again, every effect destroyed, also the free
+    // slots that were started, and the full device gain.
+    void Reset() {
+        g_failAt = 0;
+        IDirectInputEffectDriver* effects = driver_;
+        for (DWORD id = 0; id < dravik::kDeviceCount; ++id) {
+            if ((touched_ & (1u << id)) == 0) {
+                continue;
+            }
+            if ((started_ & (1u << id)) != 0 && driver_->CopyRecord(id).amplify != 1000) {
+                StoreAmplify(wheel::AmplifyRoot(os_), true, 1000);
+                FUZZ_CHECK(effects->StartEffect(id, 1, 0, 1) == S_OK);
+            }
+            FUZZ_CHECK(effects->SendForceFeedbackCommand(id, DISFFC_RESET) == S_OK);
+            for (DWORD handle = 1; handle <= dravik::kSlotCount; ++handle) {
+                DWORD status = 0;
+                FUZZ_CHECK(effects->GetEffectStatus(id, handle, &status) == S_OK);
+                if (status != 0) {
+                    FUZZ_CHECK(effects->DestroyEffect(id, handle) == S_OK);
+                }
+            }
+            FUZZ_CHECK(effects->SetGain(id, 10000) == S_OK);
+        }
+        touched_ = 0;
+        started_ = 0;
+    }
+
+    // Records which devices an operation may change, for Reset.
+    DWORD Touch(DWORD device) {
+        if (device < dravik::kDeviceCount) {
+            touched_ |= 1u << device;
+        }
+        return device;
+    }
+    DWORD TouchStarted(DWORD device) {
+        if (device < dravik::kDeviceCount) {
+            started_ |= 1u << device;
+        }
+        return Touch(device);
     }
 
   private:
@@ -294,7 +465,7 @@ class Session {
                 Download();
                 break;
             case 2: {
-                const DWORD device = DeviceFrom(in_);
+                const DWORD device = TouchStarted(DeviceFrom(in_));
                 const DWORD handle = HandleFrom(in_);
                 const uint8_t modePick = in_.U8() % 4;
                 const DWORD mode = modePick == 0   ? 0
@@ -314,20 +485,20 @@ class Session {
                                       : stepPick == 2 ? 1000
                                                       : in_.U32();
                 for (uint32_t i = 0; i < ticks; ++i) {
-                    clock_.Advance(step);
-                    timer_.Fire();
+                    rig_->clock.Advance(step);
+                    rig_->timer.Fire();
                 }
                 break;
             }
             case 4: {
-                const DWORD device = DeviceFrom(in_);
+                const DWORD device = Touch(DeviceFrom(in_));
                 const DWORD handle = HandleFrom(in_);
                 FUZZ_CHECK(driver_->StopEffect(device, handle) ==
                            (ValidIds(device, handle) ? S_OK : E_INVALIDARG));
                 break;
             }
             case 5: {
-                const DWORD device = DeviceFrom(in_);
+                const DWORD device = Touch(DeviceFrom(in_));
                 const DWORD handle = HandleFrom(in_);
                 FUZZ_CHECK(driver_->DestroyEffect(device, handle) ==
                            (ValidIds(device, handle) ? S_OK : E_INVALIDARG));
@@ -347,14 +518,14 @@ class Session {
                 break;
             }
             case 7: {
-                const DWORD device = DeviceFrom(in_);
+                const DWORD device = Touch(DeviceFrom(in_));
                 const DWORD gain = in_.U8() % 2 == 0 ? in_.U8() * 100u : in_.U32();
                 FUZZ_CHECK(driver_->SetGain(device, gain) ==
                            (device < 16 && gain <= 10000 ? S_OK : E_INVALIDARG));
                 break;
             }
             case 8: {
-                const DWORD device = DeviceFrom(in_);
+                const DWORD device = Touch(DeviceFrom(in_));
                 const uint8_t pick = in_.U8();
                 const DWORD command = pick < 0xF0 ? 1u << (pick % 6) : in_.U32();
                 const HRESULT hr = driver_->SendForceFeedbackCommand(device, command);
@@ -371,7 +542,7 @@ class Session {
             }
             default:
                 // Amplify changes between starts, in the hive the driver reads.
-                Registry().PutDword(wheel::AmplifyRoot(os_), wheel::OemKey(), "Amplify", in_.U32());
+                StoreAmplify(wheel::AmplifyRoot(os_), true, in_.U32());
                 break;
         }
     }
@@ -381,11 +552,14 @@ class Session {
     }
 
     void Download() {
-        const DWORD device = DeviceFrom(in_);
+        const DWORD device = Touch(DeviceFrom(in_));
         const DWORD type = in_.U8() % 14;
         const uint8_t handlePick = in_.U8();
         DWORD handle = handlePick < 0x80 ? 0 : handlePick % 36;
         const DWORD flags = in_.U8() % 2 == 0 ? 0 : in_.U32();
+        if ((flags & DIEP_START) != 0) {
+            TouchStarted(device);
+        }
         CallerEffect caller;
         const bool nullEffect = in_.U8() % 16 == 0;
         if (!nullEffect) {
@@ -406,6 +580,10 @@ class Session {
             FUZZ_CHECK(handle == before);
             return;
         }
+        if (caller.hugeCount && (before == 0 || (flags & (DIEP_AXES | DIEP_DIRECTION)) != 0)) {
+            // The arrays' size cannot be allocated: never a wrapped, smaller buffer.
+            FUZZ_CHECK(hr == E_OUTOFMEMORY || (hr == E_FAIL && before == 0));
+        }
         if (hr == E_OUTOFMEMORY) {
             FUZZ_CHECK(handle == 0);
             return;
@@ -421,27 +599,11 @@ class Session {
         FUZZ_CHECK(before == 0 || handle == before);
     }
 
-    // Every report is four bytes the wheel can take: the report ID, motor B on or off, motor
-    // A doubled (never 2 to 48), and a zero.
-    void CheckReports() {
-        for (const auto& report : wheel_.Reports()) {
-            FUZZ_CHECK(report.length == 4);
-            FUZZ_CHECK(report.bytes[0] == reportId_);
-            FUZZ_CHECK(report.bytes[1] <= 1);
-            FUZZ_CHECK(report.bytes[2] == 0 || (report.bytes[2] >= 50 && report.bytes[2] <= 254 &&
-                                                report.bytes[2] % 2 == 0));
-            FUZZ_CHECK(report.bytes[3] == 0);
-        }
-        wheel_.ClearReports();
-    }
-
     Input& in_;
-    hosted::ManualClock clock_;
-    hosted::ManualTimer timer_;
-    hosted::AutoResetEvent storeEvent_;
-    hosted::VirtualWheel wheel_;
-    wheel::ModuleCount moduleCount_;
+    Rig* rig_ = nullptr;
     dravik::EffectDriver* driver_ = nullptr;
+    uint32_t touched_ = 0;
+    uint32_t started_ = 0;
     wheel::OsClass os_ = wheel::OsWinNT6;
     uint8_t reportId_ = 0;
 };

@@ -187,10 +187,11 @@ TEST(EffectLevel, OffsetIsScaledLikeTheWave) {
 TEST(EffectLevel, RampRunsFromStartToEndOverItsDuration) {
     TestSlot ramp(dravik::EffectRamp);
     ramp.Ramp(0, 10000).Duration(2 * kSecond);
-    ExpectLevels(ramp, {{0, 0}, {1000, 63.5}, {2000, 127}});
+    // Past its duration (the tick that ends an iteration) a ramp stays at its end.
+    ExpectLevels(ramp, {{0, 0}, {1000, 63.5}, {2000, 127}, {2025, 127}});
     TestSlot down(dravik::EffectRamp);
     down.Ramp(10000, -10000).Duration(2 * kSecond);
-    ExpectLevels(down, {{0, 127}, {1000, 0}, {1500, -63.5}});
+    ExpectLevels(down, {{0, 127}, {1000, 0}, {1500, -63.5}, {2000, -127}, {2500, -127}});
     TestSlot endless(dravik::EffectRamp);
     endless.Ramp(3000, 10000);
     ExpectLevels(endless, {{0, 38.1}, {1000, 38.1}, {100000, 38.1}});
@@ -232,7 +233,7 @@ TEST(EffectLevel, EnvelopeAttackHoldAndFade) {
     // Two seconds with half a second of fade to 0.
     TestSlot fade(dravik::EffectConstant);
     fade.Constant(10000).Duration(2 * kSecond).Envelope(0, 0, 0, kSecond / 2);
-    ExpectLevels(fade, {{1000, 127}, {1500, 127}, {1750, 63.5}, {2000, 0}});
+    ExpectLevels(fade, {{1000, 127}, {1500, 127}, {1750, 63.5}, {2000, 0}, {2025, 0}});
     // A fade longer than the effect starts before it does.
     TestSlot early(dravik::EffectConstant);
     early.Constant(10000).Duration(kSecond).Envelope(10000, 0, 0, 2 * kSecond);
@@ -552,6 +553,49 @@ TEST_F(EffectMixing, RampAndAttackThroughTheTick) {
         Tick();
     }
     EXPECT_EQ(TickReport(1), (Bytes{0, 1, 254, 0})) << "held after the attack";
+}
+
+TEST_F(EffectMixing, TheTickThatEndsAnIterationIsComputedAtItsEnd) {
+    // 100 ms iterations, ticks every 25 ms: the tick at 125 ms into an iteration ends it, and
+    // is computed at 100 ms, where a fade has reached its level and a ramp its end.
+    struct Row {
+        const char* what;
+        DWORD type;
+        Effect effect;
+        std::vector<uint8_t> byte2;  // per iteration: 25, 50, 75, 100 ms, then its end
+    };
+    const Row rows[] = {
+        {"constant with a 10 ms fade to 0",
+         dravik::EffectConstant,
+         Effect::Constant(10000).Duration(100000).Envelope(0, 0, 0, 10000),
+         {254, 254, 254, 0, 0}},
+        // 95.25, 63.5, 31.75, 0; past the end it would be -31.75, a blip of 62.
+        {"falling ramp to 0",
+         dravik::EffectRamp,
+         Effect::Ramp(10000, 0).Duration(100000),
+         {190, 126, 62, 0, 0}},
+        // 101.6, 76.2, 50.8, 25.4; past the end it would be 0.
+        {"falling ramp to 2000",
+         dravik::EffectRamp,
+         Effect::Ramp(10000, 2000).Duration(100000),
+         {202, 152, 100, 50, 50}},
+    };
+    constexpr DWORD kIterations = 3;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(driver->SendForceFeedbackCommand(0, DISFFC_RESET), S_OK);
+        const DWORD handle = Download(0, row.type, row.effect);
+        ASSERT_EQ(driver->StartEffect(0, handle, 0, kIterations), S_OK);
+        for (DWORD iteration = 1; iteration <= kIterations; ++iteration) {
+            for (size_t i = 0; i < row.byte2.size(); ++i) {
+                const bool last = iteration == kIterations && i + 1 == row.byte2.size();
+                // The end of the last iteration stops the effect: that tick adds nothing.
+                EXPECT_EQ(TickReport(0)[2], last ? 0 : row.byte2[i])
+                    << "iteration " << iteration << ", tick " << i + 1;
+            }
+        }
+        EXPECT_EQ(Status(0, handle), 0u);
+    }
 }
 
 TEST_F(EffectMixing, EndlessEffectOutlastsTheMicrosecondRange) {

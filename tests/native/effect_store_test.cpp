@@ -2,6 +2,7 @@
 // starting, stopping and destroying effects, and what a failed allocation leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -482,8 +483,83 @@ TEST_F(EffectStore, FailedAllocationFreesTheSlotAndLeaksNothing) {
     EXPECT_EQ(s.fields.inUse, 0u);
     EXPECT_TRUE(s.axes.empty());
     EXPECT_FALSE(s.hasEnvelope);
+    // Its play state and timing are not the copy's to change: the status still reads playing,
+    // though a free slot adds nothing.
+    EXPECT_EQ(s.fields.playState, 1u);
+    EXPECT_EQ(s.fields.startTick, 50000u);
+    EXPECT_EQ(s.fields.iterationsLeft, 1u);
+    EXPECT_EQ(Status(0, 1), kPlaying);
     EXPECT_EQ(TickReport(0), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(Download(0, dravik::EffectConstant, full), 1u);
+}
+
+TEST_F(EffectStore, NewEffectKeepsThePlayStateAndTimingOfItsSlot) {
+    // A free slot may be started; the effect downloaded into it later plays from that start.
+    ASSERT_EQ(driver->StartEffect(0, 1, 0, 2), S_OK);
+    EXPECT_EQ(TickReport(0), (Bytes{0, 0, 0, 0})) << "nothing to play yet";
+    ASSERT_EQ(Download(0, dravik::EffectConstant, Effect::Constant(10000)), 1u);
+    const dravik::EffectSlot slot = Slot(0, 1);
+    EXPECT_EQ(slot.inUse, 1u);
+    EXPECT_EQ(slot.playState, 1u);
+    EXPECT_EQ(slot.startTick, 50000u);
+    EXPECT_EQ(slot.iterationsLeft, 2u);
+    EXPECT_EQ(Status(0, 1), kPlaying);
+    EXPECT_EQ(TickReport(0), (Bytes{0, 0, 254, 0}));
+    EXPECT_EQ(Slot(0, 1).elapsedMs, 50u) << "timed from its start";
+}
+
+TEST_F(EffectStore, ArraySizesThatDoNotFitAreAllocationFailures) {
+    // Refuses what no test needs, so a 64-bit build fails the big requests without touching
+    // memory; a 32-bit build must never ask for a size that wrapped around.
+    struct LimitedAllocations {
+        static void* Allocate(size_t size) {
+            return size <= (size_t{1} << 20) ? std::malloc(size) : nullptr;
+        }
+        dravik::EffectAllocator previous = dravik::SetEffectAllocator(&Allocate);
+        ~LimitedAllocations() { dravik::SetEffectAllocator(previous); }
+    };
+    struct Row {
+        const char* what;
+        bool update;
+        DWORD cAxes;  // 32-bit sizes of 4, 0 and 8 bytes when wrapped
+        DWORD mask;
+    };
+    const Row rows[] = {
+        {"new effect", false, 0x40000001u, 0},
+        {"new effect, wraps to no bytes", false, 0x40000000u, 0},
+        {"update of the axes alone", true, 0x40000001u, DIEP_AXES},
+        {"update of the direction alone", true, 0x40000002u, DIEP_DIRECTION},
+    };
+    DWORD axes[4] = {AxisId(0), AxisId(1), AxisId(0), AxisId(1)};
+    LONG direction[4] = {1, 0, 1, 0};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(driver->SendForceFeedbackCommand(0, DISFFC_RESET), S_OK);
+        DWORD handle = 0;
+        if (row.update) {
+            handle = Play(0, dravik::EffectConstant, Effect::Constant(10000));
+            ASSERT_EQ(handle, 1u);
+        }
+        const Effect eSource = Effect::Constant(10000);
+        DIEFFECT e = eSource.Build();
+        e.cAxes = row.cAxes;
+        e.rgdwAxes = axes;
+        e.rglDirection = direction;
+        HRESULT hr = S_OK;
+        {
+            LimitedAllocations limited;
+            hr = driver->DownloadEffect(0, dravik::EffectConstant, &handle, &e, row.mask);
+        }
+        ASSERT_EQ(hr, E_OUTOFMEMORY);
+        EXPECT_EQ(handle, 0u);
+        const dravik::EffectSlot slot = Slot(0, 1);
+        EXPECT_EQ(slot.inUse, 0u);
+        EXPECT_EQ(slot.params.rgdwAxes, nullptr);
+        EXPECT_EQ(slot.params.rglDirection, nullptr);
+        EXPECT_EQ(slot.axesLength, 0u);
+        EXPECT_EQ(slot.directionLength, 0u);
+        EXPECT_EQ(TickReport(0), (Bytes{0, 0, 0, 0}));
+    }
 }
 
 TEST_F(EffectStore, AxisCountChangedThroughOneArrayOnlyNeverReadsPastTheOther) {
