@@ -64,6 +64,31 @@ struct HostRun {
         }
         return UINT32_MAX;
     }
+    // The slider of a shot as the host read it from the control.
+    struct Slider {
+        long position = -1;
+        long min = -1;
+        long max = -1;
+        long thumbOffset = -1;  // the thumb's left edge from the channel's, in pixels
+        long trackLength = -1;  // how far the thumb can travel
+    };
+    Slider SliderIn(const std::string& shot) const {
+        Slider slider;
+        bool inShot = false;
+        for (const Event& e : events) {
+            if (e.text.rfind("shot ", 0) == 0) {
+                inShot = e.text.substr(5) == shot;
+                continue;
+            }
+            if (inShot && std::sscanf(e.text.c_str(), "trackbar 1027 %ld %ld %ld %ld %ld",
+                                      &slider.position, &slider.min, &slider.max,
+                                      &slider.thumbOffset, &slider.trackLength) == 5) {
+                return slider;
+            }
+        }
+        ADD_FAILURE() << "no slider in " << shot;
+        return slider;
+    }
     // Motor byte 2 (motor A, doubled) of the reports in a time window.
     std::vector<int> MotorA(uint32_t from, uint32_t to) const {
         std::vector<int> levels;
@@ -502,6 +527,74 @@ TEST_F(VelquinPages, ApplyStoresAmplifyAndStrengthensTheMotors) {
             << "written under the other hive too";
         guitest::DeleteValue(row.hive, oem, "Amplify");
         DeleteFileA(host.c_str());
+    }
+}
+
+// The slider has its range 0..1500 and shows the stored intensity whenever the page comes to the
+// front, wheel or no wheel; "Apply" at an unchanged slider stores the same value back. A move
+// that was not applied is gone when the page comes back.
+TEST_F(VelquinPages, EffectSliderShowsTheStoredIntensity) {
+    struct Row {
+        const char* what;
+        const char* script;
+        const char* arguments;
+        std::vector<uint32_t> shots;
+    };
+    const Row rows[] = {
+        {"wheel unplugged: no device is opened",
+         R"({"frames": [{"at_ms": 0, "connected": false}]})",
+         "--page 2 --exit-after 1600 --at 1000=apply",
+         {800}},
+        {"wheel plugged in, shown twice",
+         R"({"frames": [{"at_ms": 0, "x": 32768}]})",
+         "--page 0 --exit-after 2600 --at 500=page:2 --at 1000=slider:300 --at 1200=page:0 "
+         "--at 1500=page:2 --at 2100=apply",
+         {900, 1900}},
+    };
+    const std::string oem = wheel::OemKey();
+    constexpr DWORD kStored = 700;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Either hive may be the one this Windows version reads.
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            HKEY key = nullptr;
+            ASSERT_EQ(RegCreateKeyExA(root, oem.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &key, nullptr),
+                      ERROR_SUCCESS);
+            RegSetValueExA(key, "Amplify", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kStored),
+                           sizeof kStored);
+            RegCloseKey(key);
+        }
+        const HostRun run = RunHost(row.script, row.arguments, row.shots);
+        ASSERT_EQ(run.exitCode, 0);
+        for (uint32_t ms : row.shots) {
+            const HostRun::Slider slider = run.SliderIn(ShotName(ms));
+            EXPECT_EQ(slider.position, static_cast<long>(kStored)) << ms << " ms";
+            EXPECT_EQ(slider.min, 0) << ms << " ms";
+            EXPECT_EQ(slider.max, 1500) << ms << " ms";
+            // The thumb where the user sees 700 of 1500, give or take the rounding of a pixel.
+            ASSERT_GT(slider.trackLength, 30) << ms << " ms";
+            EXPECT_NEAR(slider.thumbOffset, slider.trackLength * 700.0 / 1500.0, 1.5)
+                << ms << " ms";
+        }
+        ASSERT_NE(run.TimeOf("apply"), UINT32_MAX);
+        // Storing the same value again changes nothing the registry would report, so what is
+        // checked is what is stored afterwards.
+        for (const std::string& write : run.Texts("amplify-write")) {
+            EXPECT_EQ(write.substr(write.rfind(' ') + 1), "700") << write;
+        }
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            DWORD type = 0;
+            std::vector<BYTE> data;
+            EXPECT_TRUE(guitest::ReadValue(root, oem, "Amplify", &type, &data));
+            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+            EXPECT_EQ(data, (std::vector<BYTE>{0xBC, 0x02, 0, 0})) << "700";
+            guitest::DeleteValue(root, oem, "Amplify");
+        }
+        if (row.shots.size() == 1) {
+            EXPECT_TRUE(run.Find("new-device").empty());
+            EXPECT_FALSE(run.Find("directinput-create").empty()) << "the page tried";
+        }
     }
 }
 
