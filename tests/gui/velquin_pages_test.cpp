@@ -834,28 +834,59 @@ TEST_F(VelquinCalibrationPage, UnacquirableWheelStoresNothingAndIsNotReopened) {
     EXPECT_FALSE(run.Find("status 1025 The device is not responding.").empty());
 }
 
-TEST_F(VelquinCalibrationPage, FailedConfigurationReadsStoreNothingButReopen) {
-    const HostRun run = RunIn(kDefaultHome, R"({"frames": [
-        {"at_ms": 0, "x": 0, "get_config_fails": true},
-        {"at_ms": 400, "x": 65535}]})",
-                              "--page 1 --exit-after 1400 --at 900=click:1022");
-    ASSERT_EQ(run.exitCode, 0);
-    // At WM_INITDIALOG: the read fails and the joy-config object is given back all the same.
-    const std::vector<std::string> init = run.Texts("get-config 1 flags=0x00000002");
-    EXPECT_EQ(init, std::vector<std::string>{"get-config 1 flags=0x00000002 hr=0x80004005"});
-    EXPECT_EQ(run.Texts("joy-config-acquire 1").size(), 1u);
-    EXPECT_GE(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("joy-config-acquire 1"));
-    EXPECT_LT(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("click 1022"));
-    // The page follows the wheel anyway.
-    EXPECT_FALSE(run.Find("text 1016 255").empty());
-    // At "Set": no instance GUID, nothing stored, but the device is re-opened.
-    const uint32_t click = run.TimeOf("click 1022");
-    EXPECT_FALSE(run.Find("get-config 1 flags=0x00000001 hr=0x80004005", click).empty());
-    EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
-    EXPECT_EQ(run.Texts("directinput-create", click).size(), 1u);
-    EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
-    EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
-    EXPECT_GE(run.TimeOf("release-device 1"), click);
+// A page that could not read the wheel's configuration stores nothing on "Set" or "Default" and
+// re-opens nothing, though the instance GUID is there to be had; it follows the wheel all the
+// same. When only the instance lookup fails, nothing is stored but the device is re-opened.
+TEST_F(VelquinCalibrationPage, FailedConfigurationReadsStoreNothing) {
+    struct Row {
+        const char* what;
+        const char* frames;
+        int button;
+        bool pageRead;
+    };
+    // Only the first read fails, the page's own: the instance lookup at "Set" would work.
+    const char kFirstReadFails[] = R"({"frames": [{"at_ms": 0, "x": 0, "get_config_fails": 1},
+                                                  {"at_ms": 400, "x": 65535}]})";
+    const Row rows[] = {
+        {"Set on a page that could not read", kFirstReadFails, 1022, false},
+        {"Default on a page that could not read", kFirstReadFails, 1021, false},
+        {"Set when only the instance lookup fails", R"({"frames": [{"at_ms": 0, "x": 0},
+                                     {"at_ms": 400, "x": 65535},
+                                     {"at_ms": 700, "get_config_fails": true}]})",
+         1022, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string button = std::to_string(row.button);
+        const HostRun run =
+            RunIn(kDefaultHome, row.frames, "--page 1 --exit-after 1400 --at 900=click:" + button);
+        ASSERT_EQ(run.exitCode, 0);
+        // At WM_INITDIALOG the joy-config object is given back whether the read worked or not.
+        const std::vector<std::string> init = run.Texts("get-config 1 flags=0x00000002");
+        EXPECT_EQ(init, std::vector<std::string>{std::string("get-config 1 flags=0x00000002 hr=") +
+                                                 (row.pageRead ? "0x00000000" : "0x80004005")});
+        EXPECT_EQ(run.Texts("joy-config-acquire 1").size(), 1u);
+        EXPECT_GE(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("joy-config-acquire 1"));
+        const uint32_t click = run.TimeOf("click " + button);
+        ASSERT_NE(click, UINT32_MAX);
+        EXPECT_LT(run.TimeOf("joy-config-unacquire 1"), click);
+        // The page follows the wheel anyway.
+        EXPECT_FALSE(run.Find("text 1016 255").empty());
+        EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
+        EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
+        EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
+        if (row.pageRead) {
+            // No instance GUID: nothing stored, but the device is re-opened.
+            EXPECT_FALSE(run.Find("get-config 1 flags=0x00000001 hr=0x80004005", click).empty());
+            EXPECT_EQ(run.Texts("directinput-create", click).size(), 1u);
+            EXPECT_GE(run.TimeOf("release-device 1"), click);
+        } else {
+            // Neither looked up nor re-opened: the device in use is the one handed over.
+            EXPECT_TRUE(run.Find("get-config 1 flags=0x00000001", click).empty());
+            EXPECT_TRUE(run.Find("directinput-create").empty());
+            EXPECT_TRUE(run.Find("new-device 2").empty());
+        }
+    }
 }
 
 }  // namespace
