@@ -347,6 +347,24 @@ TEST_F(VelquinPages, TestPageFollowsTheWheel) {
     EXPECT_GT(Share(line, 0x000000), 0.0) << "the status text is drawn";
 }
 
+// While another page is in front the Test page's timer does not run: an unplug then is seen by
+// the page in front alone, and the Test page's status line keeps its text.
+TEST_F(VelquinPages, TestPageStandsStillWhileAnotherPageIsInFront) {
+    const HostRun run = RunHost(R"({"frames": [{"at_ms": 0, "x": 32768},
+                                               {"at_ms": 900, "connected": false},
+                                               {"at_ms": 1300, "connected": true}]})",
+                                "--page 0 --exit-after 2400 --at 500=page:1 --at 1700=page:0", {});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t away = run.TimeOf("select 1");
+    const uint32_t back = run.TimeOf("select 0");
+    ASSERT_NE(back, UINT32_MAX);
+    EXPECT_FALSE(run.Find("status 1025 The device is not responding.", away, back).empty())
+        << "the unplug was there to be seen";
+    EXPECT_TRUE(run.Find("status 1024", away + 50, back).empty()) << "the timer ran while away";
+    EXPECT_EQ(run.Texts("status 1024"),
+              std::vector<std::string>{"status 1024 The device is connected."});
+}
+
 // Effect page
 
 const char kEffectScript[] = R"({"frames": [
@@ -595,6 +613,88 @@ TEST_F(VelquinPages, EffectSliderShowsTheStoredIntensity) {
             EXPECT_TRUE(run.Find("new-device").empty());
             EXPECT_FALSE(run.Find("directinput-create").empty()) << "the page tried";
         }
+    }
+}
+
+// A sheet closed and opened again in the same process: every page writes its status line afresh,
+// while the Test page's remembered reading and the Effect page's last X and Y live on, so what did
+// not change since the last pages is not drawn again: a button still held shows released, the
+// cross-hair and the rumble dot stay in the middle until the wheel moves.
+TEST_F(VelquinPages, PagesMadeAgainInOneProcess) {
+    // X = Y = 8192: -7500 on the pad. Closing a sheet takes Wine two seconds under Xvfb, so the
+    // second sheet's moments leave room for that.
+    const HostRun run =
+        RunHost(R"({"frames": [{"at_ms": 0, "x": 8192, "y": 8192, "buttons": [1]},
+                               {"at_ms": 9000, "x": 65535}]})",
+                "--page 0 --reopen-at 2800 --exit-after 9900 --at 1000=page:1 --at 1800=page:2 "
+                "--at 7300=page:1 --at 8100=page:2",
+                {800, 2500, 7000, 8800, 9600});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t reopen = run.TimeOf("reopen");
+    ASSERT_NE(reopen, UINT32_MAX);
+    const std::vector<Event> made = run.Find("page Test Page");
+    ASSERT_EQ(made.size(), 2u);
+    ASSERT_LT(made[1].ms, 6900u) << "the second sheet came too late for the moments below";
+    for (const char* status : {"status 1024", "status 1025", "status 1026"}) {
+        const std::vector<Event> written = run.Find(status);
+        ASSERT_EQ(written.size(), 2u) << status;
+        EXPECT_LT(written[0].ms, reopen) << status;
+        EXPECT_GT(written[1].ms, reopen) << status;
+        EXPECT_EQ(written[1].text, std::string(status) + " The device is connected.");
+    }
+
+    // The first sheet shows the wheel; the second one what changed since.
+    ExpectLamp(run, 800, ShotName(800), 1000, kRed);
+    ExpectCrossHair(run, ShotName(800), 1013, 8192, 8192);
+    ExpectLamp(run, 7000, ShotName(7000), 1000, kDarkRed);
+    ExpectCrossHair(run, ShotName(7000), 1013, 32768, 32768);
+    for (const auto& [ms, x, y] : {std::tuple{2500u, -7500, -7500}, std::tuple{8800u, 0, 0},
+                                   std::tuple{9600u, 9999, -7500}}) {
+        const Found pad = Locate(run, ShotName(ms), 1023);
+        const velquin::RumbleLayout g =
+            velquin::RumbleGeometry(velquin::PackXY(x, y), {0, 0, Width(pad.box), Height(pad.box)});
+        EXPECT_EQ(guitest::Hex(Pixel(pad, g.dot.x, g.dot.y)), guitest::Hex(kRed)) << ms << " ms";
+    }
+    // The second Effect page still drives the motors.
+    const std::vector<Event> shown = run.Find("select 2");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_FALSE(
+        run.Find("set-parameters flags=0x20000140 direction=7500,7500", shown[1].ms).empty());
+}
+
+// Hundreds of indicator repaints on each page leave the host with as many GDI objects as before.
+// The wheel swings between two positions every 10 ms, moving every indicator of the page in
+// front; the counts are taken on the same page, with the hat pointing both times.
+TEST_F(VelquinPages, RepaintsLeakNoGdiObjects) {
+    std::string script = R"({"frames": [)";
+    for (uint32_t ms = 0; ms <= 11400; ms += 10) {
+        const bool a = (ms / 10) % 2 == 0;
+        script += (ms == 0 ? "" : ",") + std::string("{\"at_ms\": ") + std::to_string(ms) +
+                  (a ? R"(, "x": 10000, "y": 50000, "z": 20000, "rz": 40000, "pov": 9000,
+                        "buttons": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12]})"
+                     : R"(, "x": 50000, "y": 10000, "z": 40000, "rz": 20000, "pov": 27000,
+                        "buttons": []})");
+    }
+    script += "]}";
+    // Each page: counted 600 ms after it came to the front and again 3 s later.
+    const uint32_t pageAt[] = {0, 3900, 7800};
+    std::string arguments = "--page 0 --exit-after 11600 --at 3900=page:1 --at 7800=page:2";
+    for (uint32_t at : pageAt) {
+        arguments +=
+            " --at " + std::to_string(at + 600) + "=gdi --at " + std::to_string(at + 3600) + "=gdi";
+    }
+    const HostRun run = RunHost(script, arguments, {});
+    ASSERT_EQ(run.exitCode, 0);
+    const std::vector<Event> counts = run.Find("gdi-objects ");
+    ASSERT_EQ(counts.size(), 6u);
+    const char* pages[] = {"Test", "Calibration", "Effect"};
+    for (int page = 0; page < 3; ++page) {
+        SCOPED_TRACE(pages[page]);
+        const Event& before = counts[2 * page];
+        const Event& after = counts[2 * page + 1];
+        EXPECT_NE(before.text, "gdi-objects 0") << "nothing counted";
+        EXPECT_EQ(after.text, before.text);
+        EXPECT_GE(run.Find("paint ", before.ms, after.ms).size(), 100u) << "too few repaints";
     }
 }
 
