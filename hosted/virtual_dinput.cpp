@@ -6,8 +6,10 @@
 #include <new>
 #include <utility>
 
+#include "common/wheel_ids.h"
 #include "ffdriver/effect_driver.h"
 #include "ffdriver/effect_types.h"
+#include "install/wheel_data.h"
 
 namespace hosted {
 
@@ -33,6 +35,42 @@ std::string Hex32(DWORD value) {
 
 int Slot(VirtualCall call) {
     return static_cast<int>(call);
+}
+
+uint32_t Le32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+JOYREGHWSETTINGS HardwareFrom(const uint8_t* bytes) {
+    JOYREGHWSETTINGS hws = {};
+    hws.dwFlags = Le32(bytes);
+    hws.dwNumButtons = Le32(bytes + 4);
+    return hws;
+}
+
+// What DirectInput reports of the wheel's hardware: its type's OEMData as installed, or, where
+// nothing is installed, what the installation would write.
+JOYREGHWSETTINGS InstalledHardware(wheel::RegistryApi* registry) {
+    uint8_t data[sizeof(JOYREGHWSETTINGS)] = {};
+    if (registry != nullptr) {
+        HKEY raw = nullptr;
+        if (registry->OpenKey(HKEY_LOCAL_MACHINE, wheel::OemKey().c_str(), &raw) == ERROR_SUCCESS) {
+            wheel::RegKey key(*registry, raw);
+            DWORD type = 0;
+            DWORD size = sizeof data;
+            if (registry->QueryValue(key.get(), "OEMData", &type, data, &size) == ERROR_SUCCESS &&
+                type == REG_BINARY && size == sizeof data) {
+                return HardwareFrom(data);
+            }
+        }
+    }
+    for (const install::RegEntry& entry : install::WheelRegistryData()) {
+        if (entry.valueName == "OEMData" && entry.data.size() == sizeof data) {
+            return HardwareFrom(entry.data.data());
+        }
+    }
+    return {};
 }
 
 void SetAll(JOYPOS* pos, DWORD value) {
@@ -356,7 +394,7 @@ class JoyConfig final : public IDirectInputJoyConfig {
         if (rig_->Forced(VirtualCall::GetConfig, &forced)) {
             return forced;
         }
-        if (rig_->Observe().getConfigFails) {
+        if (rig_->Observe().getConfigFails || rig_->TakeGetConfigFailure()) {
             return E_FAIL;
         }
         if (config == nullptr) {
@@ -375,10 +413,10 @@ class JoyConfig final : public IDirectInputJoyConfig {
             config->guidInstance = kVirtualWheelInstance;
         }
         if ((flags & DIJC_REGHWCONFIGTYPE) != 0) {
-            // A custom wheel with Z, R and a hat, its calibration as DirectInput holds it.
+            // A custom wheel as its installed type describes it, its calibration as DirectInput
+            // holds it.
             JOYREGHWCONFIG& hwc = config->hwc;
-            hwc.hws.dwFlags = JOY_HWS_HASZ | JOY_HWS_HASR | JOY_HWS_HASPOV;
-            hwc.hws.dwNumButtons = kWheelButtons;
+            hwc.hws = rig_->hardware();
             hwc.dwUsageSettings = JOY_US_PRESENT;
             hwc.hwv.jrvHardware = rig_->storedRange();
             hwc.dwType = JOY_HW_CUSTOM;
@@ -442,7 +480,8 @@ class DirectInput final : public IDirectInputA {
         if (outer != nullptr) {
             return DIERR_NOAGGREGATION;
         }
-        if (guid != kVirtualWheelInstance) {
+        // An unplugged wheel is no device DirectInput can make.
+        if (guid != kVirtualWheelInstance || !rig_->Observe().connected) {
             return DIERR_DEVICENOTREG;
         }
         *device = rig_->NewDevice();
@@ -879,6 +918,7 @@ VirtualDirectInput::VirtualDirectInput(VirtualWheelSetup setup)
     : keepAlive_(std::move(setup.keepAlive)),
       joystickId_(setup.joystickId),
       storedRange_(setup.storedRange),
+      hardware_(InstalledHardware(setup.registry)),
       timeline_(std::move(setup.timeline)),
       clock_(setup.clock),
       start_(setup.clock->TickCount()),
@@ -983,6 +1023,12 @@ WheelState VirtualDirectInput::Observe() {
     const uint32_t now = Now();
     const size_t frames = timeline_.FramesBy(now);
     if (frames != framesSeen_) {
+        for (size_t i = framesSeen_; i < frames; ++i) {
+            const WheelFrame& frame = timeline_.frames()[i];
+            if (frame.getConfigFailures.has_value()) {
+                getConfigFailuresLeft_ = *frame.getConfigFailures;
+            }
+        }
         framesSeen_ = frames;
         Log("frame " + std::to_string(frames - 1));
     }
@@ -996,6 +1042,14 @@ WheelState VirtualDirectInput::Observe() {
         }
     }
     return state;
+}
+
+bool VirtualDirectInput::TakeGetConfigFailure() {
+    if (getConfigFailuresLeft_ == 0) {
+        return false;
+    }
+    --getConfigFailuresLeft_;
+    return true;
 }
 
 void VirtualDirectInput::BindDriver() {

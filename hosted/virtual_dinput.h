@@ -178,6 +178,11 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
     dravik::EffectDriver* driver() { return driver_; }
     uint32_t joystickId() const { return joystickId_; }
     const JOYRANGE& storedRange() const { return storedRange_; }
+    // The hardware settings the joystick configuration reports: the installed OEMData.
+    const JOYREGHWSETTINGS& hardware() const { return hardware_; }
+    // True, once each, for as many GetConfig calls as the last frame that asked for failures
+    // named.
+    bool TakeGetConfigFailure();
     // The next number for a device or joy-config object.
     int NextSerial(SerialKind kind) { return ++serials_[static_cast<int>(kind)]; }
 
@@ -207,6 +212,8 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
     std::shared_ptr<void> keepAlive_;
     uint32_t joystickId_;
     JOYRANGE storedRange_;
+    JOYREGHWSETTINGS hardware_;
+    uint32_t getConfigFailuresLeft_ = 0;
     int serials_[2] = {};
     WheelTimeline timeline_;
     wheel::Clock* clock_;

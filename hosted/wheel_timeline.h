@@ -46,6 +46,9 @@ struct WheelFrame {
     std::optional<bool> createEffectFails;
     std::optional<bool> getConfigFails;
     std::optional<bool> acquireAlready;
+    // The next N GetConfig calls from this frame on fail, whatever getConfigFails says; a later
+    // frame with a count starts a new one.
+    std::optional<uint32_t> getConfigFailures;
 };
 
 class WheelTimeline {

@@ -60,6 +60,8 @@ AxisLabel AxisLabelFor(LONG raw) {
 
 INT_PTR CalibrationInit(const DeviceServices& services, HWND frame, CalibrationPageState* state) {
     IDIGameCntrlPropSheet* sheet = state->sheet;
+    // Each page reads the configuration afresh; what an earlier page read does not count.
+    state->configRead = false;
     if (sheet == nullptr || FAILED(OpenDevice(services, frame, sheet))) {
         return TRUE;
     }
@@ -70,9 +72,11 @@ INT_PTR CalibrationInit(const DeviceServices& services, HWND frame, CalibrationP
     }
     joyConfig->Acquire();
     state->pageConfig.dwSize = sizeof(DIJOYCONFIG);
-    // A failure leaves pageConfig as GetConfig left it; the page still follows the wheel. The
-    // joy-config object is given back either way, so nothing stays acquired for the page's life.
-    joyConfig->GetConfig(sheet->GetID(), &state->pageConfig, DIJC_REGHWCONFIGTYPE);
+    // A failure leaves pageConfig as GetConfig left it; the page still follows the wheel but will
+    // not store. The joy-config object is given back either way, so nothing stays acquired for
+    // the page's life.
+    state->configRead =
+        joyConfig->GetConfig(sheet->GetID(), &state->pageConfig, DIJC_REGHWCONFIGTYPE) == DI_OK;
     joyConfig->Unacquire();
     return FALSE;
 }
@@ -144,6 +148,9 @@ int StoreCalibration(const DIJOYCONFIG& config, IDIGameCntrlPropSheet* sheet,
 
 int SetCalibration(const DeviceServices& services, HWND frame, CalibrationPageState* state,
                    const CalibrationWriter& write) {
+    if (!state->configRead) {
+        return 0;
+    }
     const int reopen = StoreCalibration(state->pageConfig, state->sheet, write);
     if (reopen != 0) {
         ReopenDevice(services, frame, state->sheet);

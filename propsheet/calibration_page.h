@@ -25,6 +25,9 @@ struct CalibrationPageState {
     IDIGameCntrlPropSheet* sheet = nullptr;
     // Read when the page is made; hwc.hwv.jrvHardware is the working calibration.
     DIJOYCONFIG pageConfig = {};
+    // Whether that read succeeded. Without it pageConfig holds zeros or an earlier page's data,
+    // and storing it would overwrite the wheel's settings with that.
+    bool configRead = false;
     DIJOYSTATE lastState = {};
     DeviceStatus status = StatusNone;
 };
@@ -53,8 +56,9 @@ struct AxisLabel {
 AxisLabel AxisLabelFor(LONG raw);
 
 // WM_INITDIALOG after the sheet was taken from the page record: opens the device and reads the
-// stored configuration into state->pageConfig. Returns the dialog result: TRUE when no device
-// could be opened (the page stays as its template), FALSE otherwise.
+// stored configuration into state->pageConfig, noting in state->configRead whether it could.
+// Returns the dialog result: TRUE when no device could be opened (the page stays as its
+// template), FALSE otherwise.
 INT_PTR CalibrationInit(const DeviceServices& services, HWND frame, CalibrationPageState* state);
 
 // One timer tick: poll, redraw the boxes whose axes changed, track the calibration under the
@@ -68,7 +72,8 @@ int StoreCalibration(const DIJOYCONFIG& config, IDIGameCntrlPropSheet* sheet,
                      const CalibrationWriter& write);
 
 // "Set" (and "Default" after its reset): store, then re-open the device when StoreCalibration
-// says so. Returns what StoreCalibration returned.
+// says so. Returns what StoreCalibration returned; a page whose configuration was not read stores
+// nothing and re-opens nothing, as for a wheel that cannot be acquired, and returns 0.
 int SetCalibration(const DeviceServices& services, HWND frame, CalibrationPageState* state,
                    const CalibrationWriter& write);
 int DefaultCalibration(const DeviceServices& services, HWND frame, CalibrationPageState* state,

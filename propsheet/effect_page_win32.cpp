@@ -125,12 +125,14 @@ INT_PTR CALLBACK EffectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
         case WM_INITDIALOG: {
             effectSheet = TakeSheet(page, lParam);
+            // The range comes first, wheel or not: a trackbar left at its own 0..100 would show
+            // the stored intensity clamped, and "Apply" would store that.
+            SendDlgItemMessageA(page, IDC_INTENSITY, TBM_SETRANGE, TRUE,
+                                MAKELPARAM(kIntensityMin, kIntensityMax));
             if (FAILED(OpenDevice(PageDeviceServices(), GetParent(page), effectSheet))) {
                 return TRUE;
             }
             effectDevice = SheetDevice();
-            SendDlgItemMessageA(page, IDC_INTENSITY, TBM_SETRANGE, TRUE,
-                                MAKELPARAM(kIntensityMin, kIntensityMax));
             return FALSE;
         }
         case WM_NOTIFY:

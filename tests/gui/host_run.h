@@ -61,6 +61,31 @@ struct HostRun {
         }
         return UINT32_MAX;
     }
+    // The slider of a shot as the host read it from the control.
+    struct Slider {
+        long position = -1;
+        long min = -1;
+        long max = -1;
+        long thumbOffset = -1;  // the thumb's left edge from the channel's, in pixels
+        long trackLength = -1;  // how far the thumb can travel
+    };
+    Slider SliderIn(const std::string& shot) const {
+        Slider slider;
+        bool inShot = false;
+        for (const Event& e : events) {
+            if (e.text.rfind("shot ", 0) == 0) {
+                inShot = e.text.substr(5) == shot;
+                continue;
+            }
+            if (inShot && std::sscanf(e.text.c_str(), "trackbar 1027 %ld %ld %ld %ld %ld",
+                                      &slider.position, &slider.min, &slider.max,
+                                      &slider.thumbOffset, &slider.trackLength) == 5) {
+                return slider;
+            }
+        }
+        ADD_FAILURE() << "no slider in " << shot;
+        return slider;
+    }
     // Motor byte 2 (motor A, doubled) of the reports in a time window.
     std::vector<int> MotorA(uint32_t from, uint32_t to) const {
         std::vector<int> levels;

@@ -145,6 +145,24 @@ TEST_F(VelquinPages, TestPageFollowsTheWheel) {
     EXPECT_GT(Share(line, 0x000000), 0.0) << "the status text is drawn";
 }
 
+// While another page is in front the Test page's timer does not run: an unplug then is seen by
+// the page in front alone, and the Test page's status line keeps its text.
+TEST_F(VelquinPages, TestPageStandsStillWhileAnotherPageIsInFront) {
+    const HostRun run = RunHost(R"({"frames": [{"at_ms": 0, "x": 32768},
+                                               {"at_ms": 900, "connected": false},
+                                               {"at_ms": 1300, "connected": true}]})",
+                                "--page 0 --exit-after 2400 --at 500=page:1 --at 1700=page:0", {});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t away = run.TimeOf("select 1");
+    const uint32_t back = run.TimeOf("select 0");
+    ASSERT_NE(back, UINT32_MAX);
+    EXPECT_FALSE(run.Find("status 1025 The device is not responding.", away, back).empty())
+        << "the unplug was there to be seen";
+    EXPECT_TRUE(run.Find("status 1024", away + 50, back).empty()) << "the timer ran while away";
+    EXPECT_EQ(run.Texts("status 1024"),
+              std::vector<std::string>{"status 1024 The device is connected."});
+}
+
 // Effect page
 
 const char kEffectScript[] = R"({"frames": [
@@ -325,6 +343,156 @@ TEST_F(VelquinPages, ApplyStoresAmplifyAndStrengthensTheMotors) {
             << "written under the other hive too";
         guitest::DeleteValue(row.hive, oem, "Amplify");
         DeleteFileA(host.c_str());
+    }
+}
+
+// The slider has its range 0..1500 and shows the stored intensity whenever the page comes to the
+// front, wheel or no wheel; "Apply" at an unchanged slider stores the same value back. A move
+// that was not applied is gone when the page comes back.
+TEST_F(VelquinPages, EffectSliderShowsTheStoredIntensity) {
+    struct Row {
+        const char* what;
+        const char* script;
+        const char* arguments;
+        std::vector<uint32_t> shots;
+    };
+    const Row rows[] = {
+        {"wheel unplugged: no device is opened",
+         R"({"frames": [{"at_ms": 0, "connected": false}]})",
+         "--page 2 --exit-after 1600 --at 1000=apply",
+         {800}},
+        {"wheel plugged in, shown twice",
+         R"({"frames": [{"at_ms": 0, "x": 32768}]})",
+         "--page 0 --exit-after 2600 --at 500=page:2 --at 1000=slider:300 --at 1200=page:0 "
+         "--at 1500=page:2 --at 2100=apply",
+         {900, 1900}},
+    };
+    const std::string oem = wheel::OemKey();
+    constexpr DWORD kStored = 700;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Either hive may be the one this Windows version reads.
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            HKEY key = nullptr;
+            ASSERT_EQ(RegCreateKeyExA(root, oem.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &key, nullptr),
+                      ERROR_SUCCESS);
+            RegSetValueExA(key, "Amplify", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kStored),
+                           sizeof kStored);
+            RegCloseKey(key);
+        }
+        const HostRun run = RunHost(row.script, row.arguments, row.shots);
+        ASSERT_EQ(run.exitCode, 0);
+        for (uint32_t ms : row.shots) {
+            const HostRun::Slider slider = run.SliderIn(ShotName(ms));
+            EXPECT_EQ(slider.position, static_cast<long>(kStored)) << ms << " ms";
+            EXPECT_EQ(slider.min, 0) << ms << " ms";
+            EXPECT_EQ(slider.max, 1500) << ms << " ms";
+            // The thumb where the user sees 700 of 1500, give or take the rounding of a pixel.
+            ASSERT_GT(slider.trackLength, 30) << ms << " ms";
+            EXPECT_NEAR(slider.thumbOffset, slider.trackLength * 700.0 / 1500.0, 1.5)
+                << ms << " ms";
+        }
+        ASSERT_NE(run.TimeOf("apply"), UINT32_MAX);
+        // Storing the same value again changes nothing the registry would report, so what is
+        // checked is what is stored afterwards.
+        for (const std::string& write : run.Texts("amplify-write")) {
+            EXPECT_EQ(write.substr(write.rfind(' ') + 1), "700") << write;
+        }
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            DWORD type = 0;
+            std::vector<BYTE> data;
+            EXPECT_TRUE(guitest::ReadValue(root, oem, "Amplify", &type, &data));
+            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+            EXPECT_EQ(data, (std::vector<BYTE>{0xBC, 0x02, 0, 0})) << "700";
+            guitest::DeleteValue(root, oem, "Amplify");
+        }
+        if (row.shots.size() == 1) {
+            EXPECT_TRUE(run.Find("new-device").empty());
+            EXPECT_FALSE(run.Find("directinput-create").empty()) << "the page tried";
+        }
+    }
+}
+
+// A sheet closed and opened again in the same process: every page writes its status line afresh,
+// while the Test page's remembered reading and the Effect page's last X and Y live on, so what did
+// not change since the last pages is not drawn again: a button still held shows released, the
+// cross-hair and the rumble dot stay in the middle until the wheel moves.
+TEST_F(VelquinPages, PagesMadeAgainInOneProcess) {
+    // X = Y = 8192: -7500 on the pad. Closing a sheet takes Wine two seconds under Xvfb, so the
+    // second sheet's moments leave room for that.
+    const HostRun run =
+        RunHost(R"({"frames": [{"at_ms": 0, "x": 8192, "y": 8192, "buttons": [1]},
+                               {"at_ms": 9000, "x": 65535}]})",
+                "--page 0 --reopen-at 2800 --exit-after 9900 --at 1000=page:1 --at 1800=page:2 "
+                "--at 7300=page:1 --at 8100=page:2",
+                {800, 2500, 7000, 8800, 9600});
+    ASSERT_EQ(run.exitCode, 0);
+    const uint32_t reopen = run.TimeOf("reopen");
+    ASSERT_NE(reopen, UINT32_MAX);
+    const std::vector<Event> made = run.Find("page Test Page");
+    ASSERT_EQ(made.size(), 2u);
+    ASSERT_LT(made[1].ms, 6900u) << "the second sheet came too late for the moments below";
+    for (const char* status : {"status 1024", "status 1025", "status 1026"}) {
+        const std::vector<Event> written = run.Find(status);
+        ASSERT_EQ(written.size(), 2u) << status;
+        EXPECT_LT(written[0].ms, reopen) << status;
+        EXPECT_GT(written[1].ms, reopen) << status;
+        EXPECT_EQ(written[1].text, std::string(status) + " The device is connected.");
+    }
+
+    // The first sheet shows the wheel; the second one what changed since.
+    ExpectLamp(run, 800, ShotName(800), 1000, kRed);
+    ExpectCrossHair(run, ShotName(800), 1013, 8192, 8192);
+    ExpectLamp(run, 7000, ShotName(7000), 1000, kDarkRed);
+    ExpectCrossHair(run, ShotName(7000), 1013, 32768, 32768);
+    for (const auto& [ms, x, y] : {std::tuple{2500u, -7500, -7500}, std::tuple{8800u, 0, 0},
+                                   std::tuple{9600u, 9999, -7500}}) {
+        const Found pad = Locate(run, ShotName(ms), 1023);
+        const velquin::RumbleLayout g =
+            velquin::RumbleGeometry(velquin::PackXY(x, y), {0, 0, Width(pad.box), Height(pad.box)});
+        EXPECT_EQ(guitest::Hex(Pixel(pad, g.dot.x, g.dot.y)), guitest::Hex(kRed)) << ms << " ms";
+    }
+    // The second Effect page still drives the motors.
+    const std::vector<Event> shown = run.Find("select 2");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_FALSE(
+        run.Find("set-parameters flags=0x20000140 direction=7500,7500", shown[1].ms).empty());
+}
+
+// Hundreds of indicator repaints on each page leave the host with as many GDI objects as before.
+// The wheel swings between two positions every 10 ms, moving every indicator of the page in
+// front; the counts are taken on the same page, with the hat pointing both times.
+TEST_F(VelquinPages, RepaintsLeakNoGdiObjects) {
+    std::string script = R"({"frames": [)";
+    for (uint32_t ms = 0; ms <= 11400; ms += 10) {
+        const bool a = (ms / 10) % 2 == 0;
+        script += (ms == 0 ? "" : ",") + std::string("{\"at_ms\": ") + std::to_string(ms) +
+                  (a ? R"(, "x": 10000, "y": 50000, "z": 20000, "rz": 40000, "pov": 9000,
+                        "buttons": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12]})"
+                     : R"(, "x": 50000, "y": 10000, "z": 40000, "rz": 20000, "pov": 27000,
+                        "buttons": []})");
+    }
+    script += "]}";
+    // Each page: counted 600 ms after it came to the front and again 3 s later.
+    const uint32_t pageAt[] = {0, 3900, 7800};
+    std::string arguments = "--page 0 --exit-after 11600 --at 3900=page:1 --at 7800=page:2";
+    for (uint32_t at : pageAt) {
+        arguments +=
+            " --at " + std::to_string(at + 600) + "=gdi --at " + std::to_string(at + 3600) + "=gdi";
+    }
+    const HostRun run = RunHost(script, arguments, {});
+    ASSERT_EQ(run.exitCode, 0);
+    const std::vector<Event> counts = run.Find("gdi-objects ");
+    ASSERT_EQ(counts.size(), 6u);
+    const char* pages[] = {"Test", "Calibration", "Effect"};
+    for (int page = 0; page < 3; ++page) {
+        SCOPED_TRACE(pages[page]);
+        const Event& before = counts[2 * page];
+        const Event& after = counts[2 * page + 1];
+        EXPECT_NE(before.text, "gdi-objects 0") << "nothing counted";
+        EXPECT_EQ(after.text, before.text);
+        EXPECT_GE(run.Find("paint ", before.ms, after.ms).size(), 100u) << "too few repaints";
     }
 }
 
@@ -564,28 +732,59 @@ TEST_F(VelquinCalibrationPage, UnacquirableWheelStoresNothingAndIsNotReopened) {
     EXPECT_FALSE(run.Find("status 1025 The device is not responding.").empty());
 }
 
-TEST_F(VelquinCalibrationPage, FailedConfigurationReadsStoreNothingButReopen) {
-    const HostRun run = RunIn(kDefaultHome, R"({"frames": [
-        {"at_ms": 0, "x": 0, "get_config_fails": true},
-        {"at_ms": 400, "x": 65535}]})",
-                              "--page 1 --exit-after 1400 --at 900=click:1022");
-    ASSERT_EQ(run.exitCode, 0);
-    // At WM_INITDIALOG: the read fails and the joy-config object is given back all the same.
-    const std::vector<std::string> init = run.Texts("get-config 1 flags=0x00000002");
-    EXPECT_EQ(init, std::vector<std::string>{"get-config 1 flags=0x00000002 hr=0x80004005"});
-    EXPECT_EQ(run.Texts("joy-config-acquire 1").size(), 1u);
-    EXPECT_GE(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("joy-config-acquire 1"));
-    EXPECT_LT(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("click 1022"));
-    // The page follows the wheel anyway.
-    EXPECT_FALSE(run.Find("text 1016 255").empty());
-    // At "Set": no instance GUID, nothing stored, but the device is re-opened.
-    const uint32_t click = run.TimeOf("click 1022");
-    EXPECT_FALSE(run.Find("get-config 1 flags=0x00000001 hr=0x80004005", click).empty());
-    EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
-    EXPECT_EQ(run.Texts("directinput-create", click).size(), 1u);
-    EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
-    EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
-    EXPECT_GE(run.TimeOf("release-device 1"), click);
+// A page that could not read the wheel's configuration stores nothing on "Set" or "Default" and
+// re-opens nothing, though the instance GUID is there to be had; it follows the wheel all the
+// same. When only the instance lookup fails, nothing is stored but the device is re-opened.
+TEST_F(VelquinCalibrationPage, FailedConfigurationReadsStoreNothing) {
+    struct Row {
+        const char* what;
+        const char* frames;
+        int button;
+        bool pageRead;
+    };
+    // Only the first read fails, the page's own: the instance lookup at "Set" would work.
+    const char kFirstReadFails[] = R"({"frames": [{"at_ms": 0, "x": 0, "get_config_fails": 1},
+                                                  {"at_ms": 400, "x": 65535}]})";
+    const Row rows[] = {
+        {"Set on a page that could not read", kFirstReadFails, 1022, false},
+        {"Default on a page that could not read", kFirstReadFails, 1021, false},
+        {"Set when only the instance lookup fails", R"({"frames": [{"at_ms": 0, "x": 0},
+                                     {"at_ms": 400, "x": 65535},
+                                     {"at_ms": 700, "get_config_fails": true}]})",
+         1022, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string button = std::to_string(row.button);
+        const HostRun run =
+            RunIn(kDefaultHome, row.frames, "--page 1 --exit-after 1400 --at 900=click:" + button);
+        ASSERT_EQ(run.exitCode, 0);
+        // At WM_INITDIALOG the joy-config object is given back whether the read worked or not.
+        const std::vector<std::string> init = run.Texts("get-config 1 flags=0x00000002");
+        EXPECT_EQ(init, std::vector<std::string>{std::string("get-config 1 flags=0x00000002 hr=") +
+                                                 (row.pageRead ? "0x00000000" : "0x80004005")});
+        EXPECT_EQ(run.Texts("joy-config-acquire 1").size(), 1u);
+        EXPECT_GE(run.TimeOf("joy-config-unacquire 1"), run.TimeOf("joy-config-acquire 1"));
+        const uint32_t click = run.TimeOf("click " + button);
+        ASSERT_NE(click, UINT32_MAX);
+        EXPECT_LT(run.TimeOf("joy-config-unacquire 1"), click);
+        // The page follows the wheel anyway.
+        EXPECT_FALSE(run.Find("text 1016 255").empty());
+        EXPECT_TRUE(StoredCalibration(kDefaultHome).empty());
+        EXPECT_EQ(run.Texts("release-device 1").size(), 1u);
+        EXPECT_EQ(run.Texts("release-joy-config 1").size(), 1u);
+        if (row.pageRead) {
+            // No instance GUID: nothing stored, but the device is re-opened.
+            EXPECT_FALSE(run.Find("get-config 1 flags=0x00000001 hr=0x80004005", click).empty());
+            EXPECT_EQ(run.Texts("directinput-create", click).size(), 1u);
+            EXPECT_GE(run.TimeOf("release-device 1"), click);
+        } else {
+            // Neither looked up nor re-opened: the device in use is the one handed over.
+            EXPECT_TRUE(run.Find("get-config 1 flags=0x00000001", click).empty());
+            EXPECT_TRUE(run.Find("directinput-create").empty());
+            EXPECT_TRUE(run.Find("new-device 2").empty());
+        }
+    }
 }
 
 }  // namespace

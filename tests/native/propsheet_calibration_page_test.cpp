@@ -254,12 +254,82 @@ TEST_F(CalibrationPage, FailedGetConfigStillGivesTheJoyConfigBack) {
     state_.pageConfig.hwc.hwv.jrvHardware = UniformRange(11, 22, 33);
 
     EXPECT_EQ(CalibrationInit(sheettest::TestDeviceServices(), kFrame, &state_), FALSE);
+    EXPECT_FALSE(state_.configRead);
     EXPECT_EQ(rig.Logged("get-config 1 flags=0x00000002 hr=0x80004005"), 1);
     EXPECT_EQ(rig.Logged("joy-config-unacquire 1"), 1) << "left acquired";
     EXPECT_EQ(AxisOf(Working(), &JOYPOS::dwX), (Range{11, 22, 33})) << "as GetConfig left it";
     // The page still follows the wheel.
     Tick(rig);
     EXPECT_EQ(AxisOf(Working(), &JOYPOS::dwX), (Range{0, 0, 33}));
+}
+
+// A page whose configuration could not be read stores nothing on "Set" or "Default" and
+// re-opens nothing, as for a wheel that cannot be acquired, even when an earlier page of the
+// process read one and the instance GUID can be looked up; it still follows the axes.
+TEST_F(CalibrationPage, UnreadConfigurationIsNeverStored) {
+    struct Row {
+        const char* what;
+        bool earlierPage;
+        bool isDefault;
+    };
+    const Row rows[] = {
+        {"Set", false, false},
+        {"Default", false, true},
+        {"Set after an earlier page read one", true, false},
+        {"Default after an earlier page read one", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        viewRecord = ViewRecord{};
+        writes_ = 0;
+        WheelRig rig({Position(0, 65535, 0, 32768, 32768)}, wheel::OsWinNT6,
+                     UniformRange(90, 128, 160));
+        SeedCalibrationKey(rig);
+        state_ = CalibrationPageState{};
+        if (row.earlierPage) {
+            ASSERT_EQ(Init(rig), FALSE);
+            ASSERT_TRUE(state_.configRead);
+            Tick(rig);
+            ASSERT_EQ(AxisOf(Working(), &JOYPOS::dwX), (Range{90, 255, 255}));
+            // That sheet is closed before the next one is opened.
+            rig.sheet->Release();
+            rig.sheet = nullptr;
+        }
+        // The next page gets its objects from the control panel, so the one read that fails is
+        // its own configuration's; the instance GUID is there again at "Set".
+        PropSheet* sheet = rig.NewSheet();
+        IDirectInputDevice2A* device = rig.wheel->NewDevice();
+        device->SetDataFormat(wheel::JoystickDataFormat());
+        sheet->SetDevice(device);
+        sheet->SetJoyConfig(rig.wheel->NewJoyConfig());
+        state_.sheet = sheet;
+        rig.wheel->Force(VirtualCall::GetConfig, E_FAIL);
+        EXPECT_EQ(CalibrationInit(sheettest::TestDeviceServices(), kFrame, &state_), FALSE);
+        rig.wheel->Unforce(VirtualCall::GetConfig);
+        EXPECT_FALSE(state_.configRead);
+
+        Tick(rig);
+        EXPECT_EQ(viewRecord.labels.front(), "1016 255") << "the page follows the wheel";
+        const int getConfigs = rig.wheel->Calls(VirtualCall::GetConfig);
+        const int made = serviceRecord.directInputsMade;
+        const int stored =
+            row.isDefault
+                ? DefaultCalibration(sheettest::TestDeviceServices(), kFrame, &state_, Writer(rig))
+                : SetCalibration(sheettest::TestDeviceServices(), kFrame, &state_, Writer(rig));
+        EXPECT_EQ(stored, 0);
+        EXPECT_EQ(writes_, 0);
+        EXPECT_EQ(Stored(rig, "0"), std::nullopt);
+        EXPECT_EQ(rig.wheel->Calls(VirtualCall::GetConfig), getConfigs) << "looked up";
+        EXPECT_EQ(serviceRecord.directInputsMade, made) << "re-opened";
+        EXPECT_EQ(rig.SheetDevice(), device) << "re-opened";
+
+        // The instance GUID could have been had: the refusal is the page's own.
+        DIJOYCONFIG instance = {};
+        instance.dwSize = sizeof instance;
+        EXPECT_EQ(
+            rig.SheetJoyConfig()->GetConfig(WheelRig::kJoystickId, &instance, DIJC_GUIDINSTANCE),
+            DI_OK);
+    }
 }
 
 TEST_F(CalibrationPage, NoDeviceMeansNoConfigurationAndTrue) {

@@ -369,6 +369,81 @@ TEST(PropsheetVirtualWheel, UnpluggedWheelCannotBeAcquiredOrRead) {
     EXPECT_EQ(page.device->GetDeviceState(sizeof state, &state), DIERR_NOTACQUIRED);
 }
 
+TEST(PropsheetVirtualWheel, UnpluggedWheelIsNoDeviceToMake) {
+    WheelFrame unplug = At(50);
+    unplug.connected = false;
+    WheelFrame plug = At(100);
+    plug.connected = true;
+    WheelRig rig({unplug, plug});
+    IDirectInputA* input = rig.wheel->NewDirectInput();
+    IDirectInputDeviceA* device = nullptr;
+    ASSERT_EQ(input->CreateDevice(hosted::kVirtualWheelInstance, &device, nullptr), DI_OK);
+    device->Release();
+    rig.clock.Advance(50);
+    EXPECT_EQ(input->CreateDevice(hosted::kVirtualWheelInstance, &device, nullptr),
+              DIERR_DEVICENOTREG);
+    EXPECT_EQ(device, nullptr);
+    rig.clock.Advance(50);
+    ASSERT_EQ(input->CreateDevice(hosted::kVirtualWheelInstance, &device, nullptr), DI_OK);
+    device->Release();
+    input->Release();
+}
+
+// The joystick configuration reports the hardware of the wheel's installed type, and a frame
+// can make a number of reads fail, then the reads work again.
+TEST(PropsheetVirtualWheel, ConfigurationIsTheInstalledTypeAndCanFailACountOfReads) {
+    WheelFrame twice = At(0);
+    twice.getConfigFailures = 2;
+    WheelFrame once = At(100);
+    once.getConfigFailures = 1;
+    WheelRig rig({twice, once});
+    IDirectInputJoyConfig* joyConfig = rig.wheel->NewJoyConfig();
+    auto read = [&] {
+        DIJOYCONFIG config = {};
+        config.dwSize = sizeof config;
+        const HRESULT hr =
+            joyConfig->GetConfig(WheelRig::kJoystickId, &config, DIJC_REGHWCONFIGTYPE);
+        return std::pair{hr, config.hwc.hws};
+    };
+    EXPECT_EQ(read().first, E_FAIL);
+    EXPECT_EQ(read().first, E_FAIL);
+    const auto [hr, hws] = read();
+    ASSERT_EQ(hr, DI_OK);
+    // OEMData as the installation writes it: Z, a hat, R, and twelve buttons.
+    EXPECT_EQ(hws.dwNumButtons, 12u);
+    EXPECT_EQ(hws.dwFlags, static_cast<DWORD>(JOY_HWS_HASZ | JOY_HWS_HASPOV | JOY_HWS_HASR));
+    EXPECT_EQ(read().first, DI_OK);
+    rig.clock.Advance(100);
+    EXPECT_EQ(read().first, E_FAIL);
+    EXPECT_EQ(read().first, DI_OK);
+    joyConfig->Release();
+
+    // Another OEMData installed is what is reported; with none installed, the installation's.
+    struct Row {
+        const char* what;
+        bool installed;
+        DWORD buttons;
+    };
+    for (const Row& row : {Row{"six buttons installed", true, 6}, Row{"nothing", false, 12}}) {
+        hosted::MemoryRegistry registry;
+        if (row.installed) {
+            const BYTE sixButtons[8] = {0x01, 0, 0, 0, 6, 0, 0, 0};
+            registry.PutValue(HKEY_LOCAL_MACHINE, wheel::OemKey(), "OEMData", REG_BINARY,
+                              sixButtons, sizeof sixButtons);
+        }
+        hosted::ManualClock clock{0};
+        hosted::ManualTimer timer;
+        hosted::VirtualWheelSetup setup;
+        setup.registry = &registry;
+        setup.clock = &clock;
+        setup.timer = &timer;
+        setup.osClass = [] { return wheel::OsWinNT6; };
+        setup.sleep = [](uint32_t) {};
+        const auto wheel = hosted::VirtualDirectInput::Create(std::move(setup));
+        EXPECT_EQ(wheel->hardware().dwNumButtons, row.buttons) << row.what;
+    }
+}
+
 TEST(PropsheetVirtualWheel, OneDeviceHasTheWheelExclusively) {
     WheelRig rig;
     EffectRig page(rig);

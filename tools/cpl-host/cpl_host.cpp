@@ -5,15 +5,20 @@
 //
 //   cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] [--screenshot FILE.bmp]
 //            [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] [--motor-trace FILE.csv]
-//            [--at MS=ACTION]...
+//            [--at MS=ACTION]... [--reopen-at MS]
 //
 // --exit-after closes the sheet by itself after MS milliseconds; --screenshot saves the sheet
 // window as a 24-bit BMP just before that.
 //
+// --reopen-at closes the sheet at MS of the script and opens it again from a new sheet object in
+// the same process, as the control panel does when the wheel's properties are opened a second
+// time; --exit-after then counts from the start of the script.
+//
 // --wheel hands the sheet the virtual wheel (SetDevice, SetJoyConfig) before its pages exist:
 // its input follows the script (see wheel_script.h) and its effects go to a force-feedback
-// driver built from the driver's own code, whose motor reports the virtual wheel records. The
-// sheet's own DirectInputCreateA is pointed at the virtual wheel too, so a device the sheet
+// driver built from the driver's own code, whose motor reports the virtual wheel records. A
+// wheel the script starts unplugged is no device: only the joy-config object is handed over.
+// The sheet's own DirectInputCreateA is pointed at the virtual wheel too, so a device the sheet
 // re-opens is the virtual wheel again.
 //
 // --hid-wheel leaves the sheet to open the wheel itself, as under the real control panel: its
@@ -30,18 +35,20 @@
 // "release-effect", "unacquire", "new-device N", "release-device N", "new-joy-config N",
 // "release-joy-config N", "get-config N ...", "joy-config-acquire N", "joy-config-unacquire N"
 // and "report b0 b1 b2 b3" (a motor report), and the host's own "select", "slider", "apply",
-// "click" and "shot" with "rect <control> <class> <left> <top> <right> <bottom>" lines that
-// place the shot's controls in its picture. --motor-trace writes the motor reports alone as CSV,
-// "ms,report_id,byte1,byte2,byte3".
+// "click", "reopen", "gdi-objects N" and "shot" with "rect <control> <class> <left> <top>
+// <right> <bottom>" lines that place the shot's controls in its picture, and for a slider
+// "trackbar <control> <position> <min> <max> <thumb offset> <track length>" (the thumb's left
+// edge from the channel's, and the distance it can travel, in pixels). --motor-trace writes the
+// motor reports alone as CSV, "ms,report_id,byte1,byte2,byte3".
 //
 // --at runs an action at a moment of the script: page:N (switch to page N), slider:V (move the
 // Effect page's intensity slider), apply (press "Apply"), click:ID (click the page's button ID,
 // as "Default" 1021 or "Set" 1022), shot:FILE.bmp (save the sheet window as it is then,
-// painting only what is pending); with --hid-wheel also hid:set:X,Y,Z,RZ,HAT,BUTTONS (what the
-// HID wheel reports from then on: axes 0..65535, hat 0..7 or -1 for centred, buttons as a bit
-// mask, bit 0 button 1), hid:unplug and hid:plug, each logged as "hid-<verb> ok" or
-// "hid-<verb> failed: <why>". The shim's own calls are logged too ("get-config ...",
-// "find-device ...", "directinput-create ...").
+// painting only what is pending), gdi (log how many GDI objects the process holds); with
+// --hid-wheel also hid:set:X,Y,Z,RZ,HAT,BUTTONS (what the HID wheel reports from then on: axes
+// 0..65535, hat 0..7 or -1 for centred, buttons as a bit mask, bit 0 button 1), hid:unplug and
+// hid:plug, each logged as "hid-<verb> ok" or "hid-<verb> failed: <why>". The shim's own calls
+// are logged too ("get-config ...", "find-device ...", "directinput-create ...").
 //
 // Exit code 0 on success, 1 when something failed, 2 for bad arguments.
 #include "common/platform.h"
@@ -75,12 +82,13 @@ namespace {
 
 constexpr UINT_PTR kExitTimer = 0x4C50;
 constexpr UINT_PTR kActionTimer = 0x4C51;
+constexpr UINT_PTR kReopenTimer = 0x4C52;
 constexpr UINT kActionPeriodMs = 10;
 constexpr int kMaxPages = 16;
 
 struct Action {
     uint32_t atMs;
-    std::string what;  // page, slider, apply, click, shot, hid
+    std::string what;  // page, slider, apply, click, shot, gdi, hid
     std::string argument;
 };
 
@@ -90,6 +98,7 @@ struct Options {
     unsigned id = 0;
     int page = 0;
     unsigned exitAfterMs = 0;
+    unsigned reopenAtMs = 0;
     std::string screenshot;
     std::string wheel;
     std::string hidWheelInf;
@@ -103,6 +112,8 @@ Options options;
 bool failed = false;
 DWORD timeZero = 0;
 size_t nextAction = 0;
+// Set when the sheet was closed to be opened again.
+bool reopening = false;
 
 // The event log and the motor trace: written from this thread and from the driver's timer.
 class EventLog {
@@ -216,7 +227,7 @@ bool ParseAction(const std::string& text, Action* action) {
     action->what = rest.substr(0, colon);
     action->argument = colon == std::string::npos ? "" : rest.substr(colon + 1);
     unsigned long number = 0;
-    if (action->what == "apply") {
+    if (action->what == "apply" || action->what == "gdi") {
         return colon == std::string::npos;
     }
     if (action->what == "page") {
@@ -256,6 +267,8 @@ bool ParseArguments(int argc, char** argv, std::string* error) {
             options.page = static_cast<int>(number);
         } else if (arg == "--exit-after" && ParseNumber(value, &number)) {
             options.exitAfterMs = static_cast<unsigned>(number);
+        } else if (arg == "--reopen-at" && ParseNumber(value, &number) && number > 0) {
+            options.reopenAtMs = static_cast<unsigned>(number);
         } else if (arg == "--screenshot") {
             options.screenshot = value;
         } else if (arg == "--wheel") {
@@ -378,7 +391,35 @@ BOOL CALLBACK LogRect(HWND child, LPARAM sheet) {
                   r.left - sheetRect.left, r.top - sheetRect.top, r.right - sheetRect.left,
                   r.bottom - sheetRect.top);
     Log(line);
+    if (ClassOf(child) == TRACKBAR_CLASSA) {
+        RECT thumb{};
+        RECT channel{};
+        SendMessageA(child, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        SendMessageA(child, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
+        std::snprintf(line, sizeof line, "trackbar %d %ld %ld %ld %ld %ld", id,
+                      static_cast<long>(SendMessageA(child, TBM_GETPOS, 0, 0)),
+                      static_cast<long>(SendMessageA(child, TBM_GETRANGEMIN, 0, 0)),
+                      static_cast<long>(SendMessageA(child, TBM_GETRANGEMAX, 0, 0)),
+                      thumb.left - channel.left,
+                      (channel.right - channel.left) - (thumb.right - thumb.left));
+        Log(line);
+    }
     return TRUE;
+}
+
+// The GDI objects this process holds. Where GetGuiResources is not implemented (Wine), the
+// handle table is walked instead: there a handle's table index alone names a live object.
+unsigned long GdiObjects() {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (count != 0 || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+        return count;
+    }
+    unsigned long live = 0;
+    for (ULONG_PTR index = 1; index <= 0xFFFF; ++index) {
+        live += GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0 ? 1 : 0;
+    }
+    return live;
 }
 
 // Saves the sheet and logs where its page's controls are in the picture.
@@ -440,6 +481,8 @@ void RunAction(HWND sheet, const Action& action) {
         // Only what is pending is painted: a shot must not cause repaints of its own.
         RedrawWindow(sheet, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         Shot(sheet, action.argument);
+    } else if (action.what == "gdi") {
+        Log("gdi-objects " + std::to_string(GdiObjects()));
     }
 }
 
@@ -451,6 +494,13 @@ void CALLBACK ActionTimer(HWND sheet, UINT, UINT_PTR, DWORD) {
     if (nextAction >= options.actions.size()) {
         KillTimer(sheet, kActionTimer);
     }
+}
+
+void CALLBACK ReopenTimer(HWND sheet, UINT, UINT_PTR id, DWORD) {
+    KillTimer(sheet, id);
+    Log("reopen");
+    reopening = true;
+    PropSheet_PressButton(sheet, PSBTN_CANCEL);
 }
 
 void CALLBACK ExitTimer(HWND sheet, UINT, UINT_PTR id, DWORD) {
@@ -466,10 +516,16 @@ void CALLBACK ExitTimer(HWND sheet, UINT, UINT_PTR id, DWORD) {
 
 int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
     if (message == PSCB_INITIALIZED) {
-        if (options.exitAfterMs != 0) {
-            SetTimer(sheet, kExitTimer, options.exitAfterMs, ExitTimer);
+        const uint32_t now = GetTickCount() - timeZero;
+        auto fromNow = [now](unsigned atMs) { return atMs > now ? atMs - now : 1u; };
+        if (options.reopenAtMs != 0 && !reopening) {
+            SetTimer(sheet, kReopenTimer, fromNow(options.reopenAtMs), ReopenTimer);
+        } else if (options.exitAfterMs != 0) {
+            SetTimer(sheet, kExitTimer,
+                     options.reopenAtMs != 0 ? fromNow(options.exitAfterMs) : options.exitAfterMs,
+                     ExitTimer);
         }
-        if (!options.actions.empty()) {
+        if (nextAction < options.actions.size()) {
             SetTimer(sheet, kActionTimer, kActionPeriodMs, ActionTimer);
         }
     }
@@ -748,17 +804,53 @@ HRESULT WINAPI VirtualDirectInputCreateA(HINSTANCE, DWORD version, IDirectInputA
 }
 
 // The virtual wheel given to the sheet as the control panel gives it a device: the joystick
-// format set, ready to be acquired.
+// format set, ready to be acquired. An unplugged wheel has no device to give.
 bool HandOverWheel(IDIGameCntrlPropSheet* sheet, hosted::VirtualDirectInput& wheel) {
-    IDirectInputDevice2A* device = wheel.NewDevice();
     IDirectInputJoyConfig* joyConfig = wheel.NewJoyConfig();
-    if (device == nullptr || joyConfig == nullptr) {
+    if (joyConfig == nullptr) {
+        return false;
+    }
+    sheet->SetJoyConfig(joyConfig);
+    if (!wheel.State().connected) {
+        return true;
+    }
+    IDirectInputDevice2A* device = wheel.NewDevice();
+    if (device == nullptr) {
         return false;
     }
     device->SetDataFormat(wheel::JoystickDataFormat());
     sheet->SetDevice(device);
-    sheet->SetJoyConfig(joyConfig);
     return true;
+}
+
+// Creates the sheet object, hands it the virtual wheel and shows it; 0 when it ran.
+int OpenSheet() {
+    IDIGameCntrlPropSheet* sheet = nullptr;
+    const HRESULT hr =
+        CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
+                         reinterpret_cast<void**>(&sheet));
+    if (FAILED(hr) || sheet == nullptr) {
+        return Fail("creating the sheet " + wheel::GuidString(options.clsid) +
+                    " failed: " + Hex(hr));
+    }
+    int result = 0;
+    if (!options.wheel.empty() &&
+        (virtualWheel == nullptr || !HandOverWheel(sheet, *virtualWheel))) {
+        result = Fail("the virtual wheel could not be made");
+    } else if (!options.wheel.empty() &&
+               !hidwheel::RedirectImport(hidwheel::ModuleOfObject(sheet), "dinput.dll",
+                                         "DirectInputCreateA",
+                                         reinterpret_cast<void*>(VirtualDirectInputCreateA))) {
+        result = Fail("the sheet does not import DirectInputCreateA from dinput.dll");
+    } else if (!options.hidWheelInf.empty() &&
+               !hidwheel::SupplyJoyConfig(hidwheel::ModuleOfObject(sheet))) {
+        result = Fail("the sheet imports neither DirectInputCreateA nor DirectInputCreateEx");
+    } else {
+        result = ShowSheet(sheet);
+    }
+    // The sheet releases the device and the joy-config object it was given.
+    sheet->Release();
+    return result;
 }
 
 }  // namespace
@@ -772,8 +864,8 @@ int main(int argc, char** argv) {
             "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
             "[--screenshot FILE.bmp] [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] "
             "[--motor-trace FILE.csv] "
-            "[--at MS=page:N|slider:V|apply|click:ID|shot:FILE|hid:set:X,Y,Z,RZ,HAT,BUTTONS|"
-            "hid:unplug|hid:plug]...\n");
+            "[--at MS=page:N|slider:V|apply|click:ID|shot:FILE|gdi|hid:set:X,Y,Z,RZ,HAT,BUTTONS|"
+            "hid:unplug|hid:plug]... [--reopen-at MS]\n");
         return 2;
     }
     std::vector<hosted::WheelFrame> frames;
@@ -820,31 +912,10 @@ int main(int argc, char** argv) {
     if (!options.hidWheelInf.empty()) {
         hidwheel::SetShimLog(Log);
     }
-    IDIGameCntrlPropSheet* sheet = nullptr;
-    hr = CoCreateInstance(options.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDIGameCntrlPropSheet,
-                          reinterpret_cast<void**>(&sheet));
-    int result = 0;
-    if (FAILED(hr) || sheet == nullptr) {
-        result =
-            Fail("creating the sheet " + wheel::GuidString(options.clsid) + " failed: " + Hex(hr));
-    } else if (!options.wheel.empty() &&
-               (virtualWheel == nullptr || !HandOverWheel(sheet, *virtualWheel))) {
-        result = Fail("the virtual wheel could not be made");
-        sheet->Release();
-    } else if (!options.wheel.empty() &&
-               !hidwheel::RedirectImport(hidwheel::ModuleOfObject(sheet), "dinput.dll",
-                                         "DirectInputCreateA",
-                                         reinterpret_cast<void*>(VirtualDirectInputCreateA))) {
-        result = Fail("the sheet does not import DirectInputCreateA from dinput.dll");
-        sheet->Release();
-    } else if (!options.hidWheelInf.empty() &&
-               !hidwheel::SupplyJoyConfig(hidwheel::ModuleOfObject(sheet))) {
-        result = Fail("the sheet imports neither DirectInputCreateA nor DirectInputCreateEx");
-        sheet->Release();
-    } else {
-        result = ShowSheet(sheet);
-        // The sheet releases the device and the joy-config object it was given.
-        sheet->Release();
+    int result = OpenSheet();
+    if (result == 0 && reopening) {
+        // The library stays loaded in between, as in the control panel's process.
+        result = OpenSheet();
     }
     // The driver stops its effects, sends the all-off report and kills its timer.
     virtualWheel.reset();

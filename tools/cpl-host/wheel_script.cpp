@@ -162,8 +162,18 @@ class Parser {
             if (value == object.end()) {
                 continue;
             }
+            // get_config_fails may also count: the next N reads fail.
+            if (flag == &frame->getConfigFails && value->is_number()) {
+                if (!Integer(*value, where + "." + name, 0, UINT32_MAX, &number)) {
+                    return false;
+                }
+                frame->getConfigFailures = static_cast<uint32_t>(number);
+                continue;
+            }
             if (!value->is_boolean()) {
-                return Fail(where + "." + name, "must be true or false");
+                return Fail(where + "." + name, flag == &frame->getConfigFails
+                                                    ? "must be true, false or a count of reads"
+                                                    : "must be true or false");
             }
             *flag = value->get<bool>();
         }

@@ -8,6 +8,8 @@
 // pov is -1 (centred) or 0..35999 hundredths of a degree; buttons lists the pressed buttons,
 // 1..32; connected false unplugs the wheel. Three more switches make the wheel misbehave for
 // tests: create_effect_fails, get_config_fails and acquire_already (Acquire answers S_FALSE).
+// get_config_fails true fails every GetConfig while it holds; a number N instead fails the next
+// N GetConfig calls from that frame on (1: the first read the sheet makes, and no other).
 // An optional top-level "calibration": {"min": [x, y, z, r], "center": [...], "max": [...]}
 // (0..255 each) is what DirectInput holds for the wheel before the sheet stores anything.
 // A field a frame does not give keeps its value from the frames before; before the first frame

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +50,20 @@ TEST(WheelScript, FieldsBecomeTheWheelsState) {
     EXPECT_TRUE(third.createEffectFails);
     EXPECT_TRUE(third.getConfigFails);
     EXPECT_TRUE(third.acquireAlready);
+}
+
+TEST(WheelScript, GetConfigFailsAlsoCountsReads) {
+    std::vector<hosted::WheelFrame> frames;
+    std::string error;
+    ASSERT_TRUE(ParseWheelScript(R"({"frames": [{"at_ms": 0, "get_config_fails": 1},
+        {"at_ms": 10, "get_config_fails": false}]})",
+                                 &frames, &error))
+        << error;
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].getConfigFailures, 1u);
+    EXPECT_EQ(frames[0].getConfigFails, std::nullopt) << "a count is not the switch";
+    EXPECT_EQ(frames[1].getConfigFailures, std::nullopt);
+    EXPECT_EQ(frames[1].getConfigFails, false);
 }
 
 TEST(WheelScript, CalibrationIsWhatDirectInputHoldsPerAxis) {
@@ -101,6 +116,10 @@ TEST(WheelScript, RefusedScriptsNameThePlace) {
         {R"({"frames": [{"at_ms": 0, "connected": 1}]})",
          "frames[0].connected: must be true or false"},
         {R"({"frames": [{"at_ms": 0, "Connected": true}]})", "frames[0].Connected: unknown field"},
+        {R"({"frames": [{"at_ms": 0, "get_config_fails": -1}]})",
+         "frames[0].get_config_fails: must be in 0..4294967295"},
+        {R"({"frames": [{"at_ms": 0, "get_config_fails": "once"}]})",
+         "frames[0].get_config_fails: must be true, false or a count of reads"},
         {R"({"frames": [7]})", "frames[0]: must be an object"},
         {R"({"frames": [], "calibration": 1})", "calibration: must be an object"},
         {R"({"frames": [], "calibration": {"min": [0, 0, 0, 0], "max": [9, 9, 9, 9]}})",
