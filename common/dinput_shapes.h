@@ -296,6 +296,15 @@ static_assert(sizeof(DIPROPDWORD) == 20, "DIPROPDWORD");
 
 namespace wheel {
 
+// Declared here rather than taken from import libraries that may not carry them: DirectInput 7's
+// interface, its joystick-configuration interface and the HID device class.
+inline constexpr GUID kIidDirectInput7A = {
+    0x9A4CB684, 0x236D, 0x11D3, {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
+inline constexpr GUID kIidJoyConfig = {
+    0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+inline constexpr GUID kGuidHidClass = {
+    0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
+
 // The dead-zone property. DirectInput names its properties by small integers cast to GUID
 // references, so they are told apart by address, never by contents.
 #if defined(_WIN32)

@@ -9,6 +9,8 @@ extern "C" {
 }
 // clang-format on
 
+#include "common/dinput_shapes.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,13 +19,9 @@ namespace dravik {
 
 namespace {
 
-// Declared here rather than taken from import libraries that may not carry them.
-const GUID kIidDirectInput7A = {
-    0x9A4CB684, 0x236D, 0x11D3, {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
-const GUID kIidJoyConfig = {
-    0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const GUID kGuidHidClass = {
-    0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
+using wheel::kGuidHidClass;
+using wheel::kIidDirectInput7A;
+using wheel::kIidJoyConfig;
 
 template <typename T>
 struct ComReleaser {
