@@ -480,23 +480,6 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     if (wheelFound.path.empty()) {
         return {name, Verdict::Skipped, "not run: the driver would find no wheel", ""};
     }
-    const DWORD id = options.joystickId;
-    // Straight to the wheel first, as the driver sends: do the wheel's sends succeed at all?
-    dravik::HidDeviceLink link(GetModuleHandleA(nullptr));
-    const HANDLE device = link.Open(wheelFound.path.c_str());
-    const auto allOff = dravik::BuildMotorReport(wheelFound.reportId, 0, 0);
-    const bool sendOk =
-        device != INVALID_HANDLE_VALUE &&
-        link.SendFeature(device, allOff.data(), static_cast<uint32_t>(allOff.size()));
-    if (device != INVALID_HANDLE_VALUE) {
-        link.Close(device);
-    }
-    if (!sendOk) {
-        return {name, Verdict::Problem,
-                "the wheel refused an all-off report sent to it directly: it is not answering",
-                "unplug the wheel, plug it in again and run the check again"};
-    }
-
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IDirectInputEffectDriver* raw = nullptr;
     const HRESULT created =
@@ -510,6 +493,27 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
                 "the installed driver could not be created through COM (" + Hex(created) + ")",
                 "run the installer again"};
     }
+    const DWORD id = options.joystickId;
+    // One report straight to the wheel before the driver plays: do its sends succeed at all?
+    dravik::HidDeviceLink link(GetModuleHandleA(nullptr));
+    const HANDLE device = link.Open(wheelFound.path.c_str());
+    const auto allOff = dravik::BuildMotorReport(wheelFound.reportId, 0, 0);
+    const bool sendOk =
+        device != INVALID_HANDLE_VALUE &&
+        link.SendFeature(device, allOff.data(), static_cast<uint32_t>(allOff.size()));
+    if (device != INVALID_HANDLE_VALUE) {
+        link.Close(device);
+    }
+    if (!sendOk) {
+        raw->Release();
+        if (SUCCEEDED(init)) {
+            CoUninitialize();
+        }
+        return {name, Verdict::Problem,
+                "the wheel refused an all-off report sent to it directly: it is not answering",
+                "unplug the wheel, plug it in again and run the check again"};
+    }
+
     std::vector<std::string> failures;
     auto note = [&failures](const char* call, HRESULT hr) {
         if (hr != S_OK) {
