@@ -153,7 +153,11 @@ void ExpectRumbleReports(size_t mark) {
     const Bytes motorB = ExpectedReport(0, 1);
     ASSERT_NE(motorA, kAllOff);
     ASSERT_NE(motorB, kAllOff);
-    ASSERT_EQ(runs.size(), 2u) << "motor A alone, then motor B alone";
+    std::string seen;
+    for (const Run& run : runs) {
+        seen += " " + Show(run.bytes) + " x" + std::to_string(run.count);
+    }
+    ASSERT_EQ(runs.size(), 2u) << "motor A alone, then motor B alone; the wheel got" << seen;
     EXPECT_EQ(Show(runs[0].bytes), Show(motorA));
     EXPECT_EQ(Show(runs[1].bytes), Show(motorB));
     for (const Run& run : runs) {
