@@ -429,6 +429,7 @@ TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
     EXPECT_NE(checks[3].find("the wheel is plugged in"), std::string::npos) << checks[3];
     EXPECT_NE(checks[3].find("does not list it as joystick 0"), std::string::npos) << checks[3];
     EXPECT_NE(checks[3].find("has no IDirectInputJoyConfig"), std::string::npos) << checks[3];
+    EXPECT_NE(checks[3].find("nothing on the wheel's side"), std::string::npos) << checks[3];
 }
 
 }  // namespace

@@ -348,7 +348,8 @@ struct WheelFound {
 };
 
 // Why the driver's search found nothing: what this DirectInput says about the joystick ID.
-std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId) {
+std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, bool* noJoyConfig) {
+    *noJoyConfig = false;
     IDirectInput7A* raw = nullptr;
     const HRESULT created = DirectInputCreateEx(module, kDiVersion, kIidDirectInput7A,
                                                 reinterpret_cast<void**>(&raw), nullptr);
@@ -359,6 +360,7 @@ std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId) {
     IDirectInputJoyConfig* rawConfig = nullptr;
     if (FAILED(input->QueryInterface(kIidJoyConfig, reinterpret_cast<void**>(&rawConfig))) ||
         rawConfig == nullptr) {
+        *noJoyConfig = true;
         return "this DirectInput has no IDirectInputJoyConfig, through which the driver maps a "
                "joystick ID to a device";
     }
@@ -412,15 +414,21 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
                        id, vid, pid, path, wheelFound->reportId),
                 ""};
     }
-    const std::string why = DirectInputAnswer(module, options.joystickId);
+    bool noJoyConfig = false;
+    const std::string why = DirectInputAnswer(module, options.joystickId, &noJoyConfig);
     const std::string plugged = dravik::FindHidInterfaceByIds(wheel::kVendorId, wheel::kProductId);
     if (!plugged.empty()) {
-        return {"The wheel", Verdict::Problem,
-                Format("the wheel is plugged in (%s) but DirectInput does not list it as "
-                       "joystick %lu: %s; the driver would not find it either",
-                       plugged.c_str(), id, why.c_str()),
-                "make the wheel the first game controller in Game Controllers (Advanced), or run "
-                "the check with --id and the wheel's number"};
+        return {
+            "The wheel", Verdict::Problem,
+            Format("the wheel is plugged in (%s) but DirectInput does not list it as "
+                   "joystick %lu: %s; the driver would not find it either",
+                   plugged.c_str(), id, why.c_str()),
+            noJoyConfig
+                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) "
+                  "cannot tell the driver which device a joystick ID is; on Windows, "
+                  "install DirectX 7 or later"
+                : "make the wheel the first game controller in Game Controllers (Advanced), or run "
+                  "the check with --id and the wheel's number"};
     }
     return {"The wheel", Verdict::Problem,
             Format("no wheel is plugged in (no HID device with vendor %04X, product %04X; %s)",
@@ -655,8 +663,10 @@ std::string FormatText(const std::vector<CheckResult>& results) {
     size_t problems = 0;
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
-        text += Format("%-8s %u. %s: %s.", VerdictText(result.verdict),
-                       static_cast<unsigned>(i + 1), result.name.c_str(), result.found.c_str());
+        const char* stop = !result.found.empty() && result.found.back() == '?' ? "" : ".";
+        text +=
+            Format("%-8s %u. %s: %s%s", VerdictText(result.verdict), static_cast<unsigned>(i + 1),
+                   result.name.c_str(), result.found.c_str(), stop);
         if (result.verdict == Verdict::Problem) {
             ++problems;
             text += " What to do: " + result.advice + ".";
