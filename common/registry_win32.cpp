@@ -28,4 +28,32 @@ LONG Win32Registry::CloseKey(HKEY key) {
     return RegCloseKey(key);
 }
 
+LONG Win32RegistryView::OpenKey(HKEY root, const char* subKey, HKEY* result) {
+    return RegOpenKeyExA(root, subKey, 0, KEY_READ | view_, result);
+}
+
+LONG Win32RegistryView::CreateKey(HKEY, const char*, HKEY* result) {
+    if (result != nullptr) {
+        *result = nullptr;
+    }
+    return ERROR_ACCESS_DENIED;
+}
+
+LONG Win32RegistryView::EnumKey(HKEY key, DWORD index, char* name, DWORD nameSize) {
+    return RegEnumKeyA(key, index, name, nameSize);
+}
+
+LONG Win32RegistryView::QueryValue(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                                   DWORD* dataSize) {
+    return RegQueryValueExA(key, valueName, nullptr, type, data, dataSize);
+}
+
+LONG Win32RegistryView::SetValue(HKEY, const char*, DWORD, const BYTE*, DWORD) {
+    return ERROR_ACCESS_DENIED;
+}
+
+LONG Win32RegistryView::CloseKey(HKEY key) {
+    return RegCloseKey(key);
+}
+
 }  // namespace wheel

@@ -2,7 +2,11 @@
 ; the 64-bit system folder and the x86 DLLs into SysWOW64, each registered by the regsvr32 of
 ; its own bitness, so 64-bit and 32-bit games and control panels both find the wheel; on 32-bit
 ; Windows it installs the x86 DLLs alone. It writes the wheel's registry data and an
-; uninstaller that keeps the user's own settings (Amplify, calibration).
+; uninstaller that keeps the user's own settings (Amplify, calibration). Next to the
+; uninstaller go the wheel check of each bitness, wheel-check.exe (x64, 64-bit Windows only) and
+; wheel-check-32.exe (x86): one folder, so each finds the other by name, and a name per build, so
+; what the checks and support scripts call them never depends on the machine. The Start-menu
+; shortcut "Check the wheel" runs both in a console window that stays open.
 ;
 ; A failed installation undoes what it did (files it copied or replaced, classes and keys it
 ; created, its uninstaller) before it exits non-zero, so the machine is left as it was found.
@@ -22,6 +26,8 @@ Unicode true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvexDXWheel"
 !define VELQUIN_CLSID "{6E3D9B27-2D71-5A08-94C2-5B07E1A3D86F}"
 !define DRAVIK_CLSID "{41C7A5E3-2D71-5A08-8B6D-20F94E7C13A5}"
+!define MENU_FOLDER "$SMPROGRAMS\Talvex DX"
+!define CHECK_SHORTCUT "${MENU_FOLDER}\Check the wheel.lnk"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -52,6 +58,9 @@ Var Prev64Velquin
 Var Prev32Dravik
 Var Prev32Velquin
 Var PrevUninstaller
+Var PrevCheck64
+Var PrevCheck32
+Var PrevShortcut
 ; "1" when the thing existed before this run, so the undo leaves it.
 Var HadInstDir
 Var HadClass64Dravik
@@ -144,6 +153,8 @@ Var HadListing
 !macroend
 
 Function .onInit
+  ; The shortcut is for every user of the machine, like the libraries.
+  SetShellVarContext all
   ${If} ${RunningX64}
     StrCpy $INSTDIR "$PROGRAMFILES64\Talvex DX"
   ${EndIf}
@@ -176,6 +187,9 @@ Section "Install"
   StrCpy $Prev32Dravik ""
   StrCpy $Prev32Velquin ""
   StrCpy $PrevUninstaller ""
+  StrCpy $PrevCheck64 ""
+  StrCpy $PrevCheck32 ""
+  StrCpy $PrevShortcut ""
   ${If} ${RunningX64}
     !insertmacro HasClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
     !insertmacro HasClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
@@ -188,6 +202,13 @@ Section "Install"
   !insertmacro SetAside "$INSTDIR\uninstall.exe" $PrevUninstaller
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro CheckErrors "Writing the uninstaller"
+  ${If} ${RunningX64}
+    !insertmacro SetAside "$INSTDIR\wheel-check.exe" $PrevCheck64
+    File "${DIST}\x64\wheel-check.exe"
+  ${EndIf}
+  !insertmacro SetAside "$INSTDIR\wheel-check-32.exe" $PrevCheck32
+  File "/oname=wheel-check-32.exe" "${DIST}\x86\wheel-check.exe"
+  !insertmacro CheckErrors "Copying the wheel check"
 
   ${If} ${RunningX64}
     ${DisableX64FSRedirection}
@@ -233,8 +254,28 @@ Section "Install"
   !insertmacro CheckErrors "Writing the registry"
   SetRegView default
 
+  ; The shortcut comes last, when nothing else can fail: making one starts helpers (Wine's menu
+  ; builder among them) that keep the output folder as their current folder for a while, and the
+  ; undo of a failure must be able to remove $INSTDIR. The check starts in $INSTDIR.
+  ClearErrors
+  SetOutPath "$INSTDIR"
+  CreateDirectory "${MENU_FOLDER}"
+  !insertmacro SetAside "${CHECK_SHORTCUT}" $PrevShortcut
+  ${If} ${RunningX64}
+    CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" \
+      '/k ""$INSTDIR\wheel-check.exe" & "$INSTDIR\wheel-check-32.exe""' "" "" SW_SHOWNORMAL "" \
+      "Checks whether the wheel will rumble in games, and says why not"
+  ${Else}
+    CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" '/k ""$INSTDIR\wheel-check-32.exe""' \
+      "" "" SW_SHOWNORMAL "" "Checks whether the wheel will rumble in games, and says why not"
+  ${EndIf}
+  !insertmacro CheckErrors "Creating the Start-menu shortcut"
+
   ; Done: what was moved aside is no longer needed.
   !insertmacro DropAside "$INSTDIR\uninstall.exe" $PrevUninstaller
+  !insertmacro DropAside "$INSTDIR\wheel-check.exe" $PrevCheck64
+  !insertmacro DropAside "$INSTDIR\wheel-check-32.exe" $PrevCheck32
+  !insertmacro DropAside "${CHECK_SHORTCUT}" $PrevShortcut
   ${If} ${RunningX64}
     ${DisableX64FSRedirection}
     !insertmacro DropAside "$WINDIR\System32\dravik.dll" $Prev64Dravik
@@ -279,6 +320,10 @@ Function .onInstFailed
     !insertmacro PutBack "$SYSDIR\velquin.dll" $Prev32Velquin
     !insertmacro PutBack "$SYSDIR\dravik.dll" $Prev32Dravik
   ${EndIf}
+  !insertmacro PutBack "${CHECK_SHORTCUT}" $PrevShortcut
+  RMDir "${MENU_FOLDER}"
+  !insertmacro PutBack "$INSTDIR\wheel-check-32.exe" $PrevCheck32
+  !insertmacro PutBack "$INSTDIR\wheel-check.exe" $PrevCheck64
   !insertmacro PutBack "$INSTDIR\uninstall.exe" $PrevUninstaller
   ${If} $HadInstDir == 0
     RMDir "$INSTDIR"
@@ -291,6 +336,7 @@ Var Failed
 Var Pending
 
 Function un.onInit
+  SetShellVarContext all
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
@@ -351,6 +397,10 @@ Section "Uninstall"
   !include "${DIST}\wheel_data_uninstall_check.nsh"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   !insertmacro KeyGone HKLM "${UNINSTALL_KEY}"
+  !insertmacro RemoveFile "$INSTDIR\wheel-check.exe"
+  !insertmacro RemoveFile "$INSTDIR\wheel-check-32.exe"
+  !insertmacro RemoveFile "${CHECK_SHORTCUT}"
+  RMDir "${MENU_FOLDER}"
   ; Started in place, the uninstaller is the running program: it and its folder go at the next
   ; restart. Started from NSIS's copy, both go now.
   ${If} $EXEDIR == $INSTDIR

@@ -7,6 +7,8 @@ extern "C" {
 }
 #include <newdev.h>
 
+#include "ffdriver/hid_search_win32.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -166,46 +168,7 @@ bool Unplug(std::string* message) {
 }
 
 std::string FindInterfacePath() {
-    GUID hidGuid;
-    HidD_GetHidGuid(&hidGuid);
-    InfoSet set(
-        SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (set.set == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA data = {};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInterfaces(set.set, nullptr, &hidGuid, index, &data)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-                return {};
-            }
-            continue;
-        }
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailA(set.set, &data, nullptr, 0, &required, nullptr);
-        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-            continue;
-        }
-        std::unique_ptr<BYTE[]> buffer(new BYTE[required]);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr, nullptr)) {
-            continue;
-        }
-        File device(CreateFileA(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-        if (device.handle == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        HIDD_ATTRIBUTES attributes = {};
-        attributes.Size = sizeof attributes;
-        if (HidD_GetAttributes(device.handle, &attributes) &&
-            attributes.VendorID == HID_WHEEL_VENDOR_ID &&
-            attributes.ProductID == HID_WHEEL_PRODUCT_ID) {
-            return detail->DevicePath;
-        }
-    }
+    return dravik::FindHidInterfaceByIds(HID_WHEEL_VENDOR_ID, HID_WHEEL_PRODUCT_ID);
 }
 
 bool WaitForInterface(bool present, DWORD timeoutMs) {

@@ -1,0 +1,435 @@
+// The wheel check in the situations a wheel owner meets, against the virtual HID wheel in Wine's
+// own HID stack and the driver installed where the installer puts it. The check's library runs
+// inside this program, whose own module and the installed driver's module get the joystick
+// configuration that Wine's DirectInput 7 lacks; the shipped wheel-check.exe runs as it is.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/os_class.h"
+#include "common/wheel_ids.h"
+#include "ffdriver/effect_types.h"
+#include "hid_wheel.h"
+#include "joy_config_shim.h"
+#include "tests/windows/win_test_util.h"
+#include "tools/effect-player/player.h"
+#include "wheel_check.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int64_t kMs = 10000;  // record times are in 100 ns units
+const Bytes kAllOff = {HID_WHEEL_REPORT_ID, 0, 0, 0};
+constexpr size_t kChecks = 5;
+
+std::string SystemFolder() {
+    char folder[MAX_PATH] = {};
+    GetSystemDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+std::string Installed(const char* file) {
+    return SystemFolder() + "\\" + file;
+}
+
+void Register(const std::string& dll) {
+    ASSERT_EQ(wintest::Run("regsvr32.exe /s \"" + dll + "\""), 0) << dll;
+}
+
+// What the installer leaves for this bitness: both libraries in the system folder, registered
+// from there, and the wheel's registry data.
+void Install() {
+    for (const auto& [file, variable] : {std::pair{"dravik.dll", "WHEEL_DRAVIK_DLL"},
+                                         std::pair{"velquin.dll", "WHEEL_VELQUIN_DLL"}}) {
+        const std::string built = wintest::DllPathFromEnv(variable);
+        ASSERT_FALSE(built.empty()) << variable << " is not set";
+        // A copy already loaded from an earlier run stays; it is the same build.
+        CopyFileA(built.c_str(), Installed(file).c_str(), FALSE);
+        Register(Installed(file));
+    }
+    wintest::InstallWheelData();
+}
+
+void SetAmplify(HKEY root, DWORD value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(root, wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "Amplify", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof value);
+    RegCloseKey(key);
+}
+
+void FullIntensity() {
+    SetAmplify(HKEY_CURRENT_USER, 1000);
+    SetAmplify(HKEY_LOCAL_MACHINE, 1000);
+}
+
+HKEY AmplifyHiveInUse() {
+    return wheel::AmplifyRoot(wheel::GetOsClass());
+}
+HKEY AmplifyHiveUnused() {
+    return AmplifyHiveInUse() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+void Replug() {
+    std::string message;
+    ASSERT_TRUE(hidwheel::Install(wintest::DllPathFromEnv("WHEEL_HID_WHEEL_INF"), &message))
+        << message;
+}
+
+void Unplug() {
+    std::string message;
+    ASSERT_TRUE(hidwheel::Unplug(&message)) << message;
+}
+
+// The report the driver's own code sends for one endless full-strength constant force in this
+// direction, as the effect player computes it in virtual time with Amplify 1000.
+Bytes ExpectedReport(LONG x, LONG y) {
+    std::ostringstream script;
+    script << R"({"amplify": 1000, "os": "nt6", "devices": [0], "until_ms": 100, "steps": [)"
+           << R"({"at_ms": 0, "call": "SetGain", "device": 0, "gain": 10000},)"
+           << R"( {"at_ms": 0, "call": "DownloadEffect", "device": 0, "type": 0, "handle": 0,)"
+           << R"( "flags": 0, "effect": {"flags": 16, "duration": 4294967295, "gain": 10000,)"
+           << R"( "axes": [2, 258], "direction": [)" << x << ", " << y
+           << R"(], "constant": {"magnitude": 10000}}},)"
+           << R"( {"at_ms": 0, "call": "StartEffect", "device": 0, "handle": "last", "mode": 0,)"
+           << R"( "count": 1}]})";
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(effect_player::RunScript(script.str(), out, err), effect_player::kExitPlayed)
+        << err.str();
+    std::istringstream rows(out.str());
+    std::string row;
+    std::string last;
+    while (std::getline(rows, row)) {
+        if (!row.empty() && row[0] != '#') {
+            last = row;
+        }
+    }
+    unsigned ms = 0, device = 0, id = 0, b1 = 0, b2 = 0, b3 = 0;
+    EXPECT_EQ(std::sscanf(last.c_str(), "%u,%u,%u,%u,%u,%u", &ms, &device, &id, &b1, &b2, &b3), 6)
+        << last;
+    return {HID_WHEEL_REPORT_ID, static_cast<uint8_t>(b1), static_cast<uint8_t>(b2),
+            static_cast<uint8_t>(b3)};
+}
+
+std::string Show(const Bytes& bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
+    return text;
+}
+
+// The rumble test as the wheel felt it: motor A alone for about a second, then motor B alone,
+// then all off, and nothing else.
+void ExpectRumbleReports(size_t mark) {
+    struct Run {
+        Bytes bytes;
+        int64_t first, last;
+        int count;
+    };
+    std::vector<Run> runs;
+    Bytes lastBytes;
+    for (const HidWheelRecord& record : hidwheel::ReadRecords(mark)) {
+        ASSERT_EQ(record.kind, HID_WHEEL_FEATURE);
+        ASSERT_EQ(record.length, 4u);
+        ASSERT_EQ(record.refused, 0);
+        Bytes bytes(record.data, record.data + 4);
+        lastBytes = bytes;
+        if (bytes == kAllOff) {
+            continue;
+        }
+        if (runs.empty() || runs.back().bytes != bytes) {
+            runs.push_back({bytes, record.time, record.time, 0});
+        }
+        runs.back().last = record.time;
+        ++runs.back().count;
+    }
+    const Bytes motorA = ExpectedReport(1, 0);
+    const Bytes motorB = ExpectedReport(0, 1);
+    ASSERT_NE(motorA, kAllOff);
+    ASSERT_NE(motorB, kAllOff);
+    std::string seen;
+    for (const Run& run : runs) {
+        seen += " " + Show(run.bytes) + " x" + std::to_string(run.count);
+    }
+    ASSERT_EQ(runs.size(), 2u) << "motor A alone, then motor B alone; the wheel got" << seen;
+    EXPECT_EQ(Show(runs[0].bytes), Show(motorA));
+    EXPECT_EQ(Show(runs[1].bytes), Show(motorB));
+    for (const Run& run : runs) {
+        const int64_t ms = (run.last - run.first) / kMs;
+        EXPECT_GE(ms, 700) << Show(run.bytes) << " for about a second";
+        EXPECT_LE(ms, 3000) << Show(run.bytes) << " for about a second";
+        EXPECT_GE(run.count, 20) << Show(run.bytes) << " on every tick";
+    }
+    EXPECT_EQ(Show(lastBytes), Show(kAllOff)) << "the test ends with the motors off";
+}
+
+// One run's verdicts and lines, from the text or from the JSON.
+struct Outcome {
+    int exitCode = -1;
+    std::vector<std::string> verdicts;
+    std::vector<std::string> lines;  // found and advice of each check
+};
+
+Outcome RunText(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome outcome;
+    outcome.exitCode = wheelcheck::RunWheelCheck(args, out, err);
+    std::istringstream text(out.str());
+    std::string line;
+    while (std::getline(text, line) && outcome.verdicts.size() < kChecks) {
+        outcome.verdicts.push_back(line.substr(0, line.find(' ')));
+        outcome.lines.push_back(line);
+    }
+    return outcome;
+}
+
+Outcome RunJson(std::vector<std::string> args) {
+    args.push_back("--json");
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome outcome;
+    outcome.exitCode = wheelcheck::RunWheelCheck(args, out, err);
+    const nlohmann::json json = nlohmann::json::parse(out.str(), nullptr, false);
+    EXPECT_FALSE(json.is_discarded()) << out.str();
+    if (json.is_discarded()) {
+        return outcome;
+    }
+    EXPECT_EQ(json.value("exit_code", -1), outcome.exitCode);
+    for (const auto& check : json.at("checks")) {
+        const std::string verdict = check.at("verdict").get<std::string>();
+        EXPECT_EQ(check.at("ok").get<bool>(), verdict != "problem") << check.dump();
+        outcome.verdicts.push_back(verdict);
+        outcome.lines.push_back(check.at("found").get<std::string>() + " " +
+                                check.at("advice").get<std::string>());
+    }
+    return outcome;
+}
+
+class WheelCheck : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        Install();
+        // The check's own DirectInput calls go through this program's imports; the driver's
+        // through those of the installed DLL, which COM finds already loaded.
+        ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
+        HMODULE driver = LoadLibraryA(Installed("dravik.dll").c_str());
+        ASSERT_NE(driver, nullptr);
+        ASSERT_TRUE(hidwheel::SupplyJoyConfig(driver));
+    }
+    static void TearDownTestSuite() {
+        // The other test programs register the built libraries themselves; put them back.
+        Register(wintest::DllPathFromEnv("WHEEL_DRAVIK_DLL"));
+        Register(wintest::DllPathFromEnv("WHEEL_VELQUIN_DLL"));
+    }
+    void SetUp() override {
+        FullIntensity();
+        ASSERT_TRUE(hidwheel::WriteControl(hidwheel::RestingControl()));
+        Replug();
+    }
+};
+
+struct Situation {
+    const char* name;
+    std::vector<std::string> args;
+    void (*arrange)();
+    void (*restore)();
+    int exitCode;
+    std::array<const char*, kChecks> verdicts;
+    // Check number (1 to 5) and what its line must say.
+    std::vector<std::pair<int, std::string>> says;
+    bool rumbles;
+};
+
+void Nothing() {}
+
+void BreakInstallation() {
+    wintest::DeleteTree(HKEY_LOCAL_MACHINE,
+                        wheel::OemEffectsKey() + "\\" +
+                            wheel::GuidString(dravik::EffectTypeGuid(dravik::EffectSpring)));
+    wintest::DeleteTree(HKEY_CLASSES_ROOT, wheel::ClsidKey(wheel::kDravikClsid));
+}
+
+void MendInstallation() {
+    wintest::InstallWheelData();
+    Register(Installed("dravik.dll"));
+}
+
+void SilenceInUseHive() {
+    SetAmplify(AmplifyHiveInUse(), 0);
+    SetAmplify(AmplifyHiveUnused(), 700);
+}
+
+void ReplugAfter() {
+    Replug();
+}
+
+TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
+    const std::string driverClass = wheel::GuidString(wheel::kDravikClsid);
+    const Situation situations[] = {
+        {"all ok",
+         {},
+         Nothing,
+         Nothing,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{2, "dravik.dll and velquin.dll are in " + SystemFolder()},
+          {3, "Amplify is 1000 (100 %)"},
+          {4, "joystick 0 is the wheel (vendor 2D71, product 5A08)"},
+          {4, "report ID 3"},
+          {5, "motor A alone for 1 s"},
+          {5, "every call succeeded"}},
+         true},
+        {"no wheel",
+         {},
+         Unplug,
+         ReplugAfter,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "no wheel is plugged in"}, {4, "plug the wheel in"}},
+         false},
+        {"broken installation",
+         {},
+         BreakInstallation,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "problem"},
+         {{2, "Spring {13541C27-8E33-11D0-9AD0-00A0C9A06E35}"},
+          {2, "1 of the 12 effect types"},
+          {2, "the driver class " + driverClass + " is not registered"},
+          {2, "run the installer again"},
+          {5, "could not be created"}},
+         false},
+        {"intensity 0 in the hive in use",
+         {"--no-rumble"},
+         SilenceInUseHive,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "skipped"},
+         {{3, std::string("Amplify is 0 (0 %) in ") + (AmplifyHiveInUse() == HKEY_CURRENT_USER
+                                                           ? "HKEY_CURRENT_USER"
+                                                           : "HKEY_LOCAL_MACHINE")},
+          {3, "holds 700 (70 %), which is not used"},
+          {3, "Effect page"}},
+         false},
+        {"the wheel is not joystick 1",
+         {"--id", "1", "--no-rumble"},
+         Nothing,
+         Nothing,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "the wheel is plugged in"}, {4, "does not list it as joystick 1"}},
+         false},
+    };
+    for (const Situation& situation : situations) {
+        for (const bool json : {false, true}) {
+            SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
+            situation.arrange();
+            const size_t mark = hidwheel::RecordCount();
+            const Outcome outcome = json ? RunJson(situation.args) : RunText(situation.args);
+            situation.restore();
+            EXPECT_EQ(outcome.exitCode, situation.exitCode);
+            ASSERT_EQ(outcome.verdicts.size(), kChecks);
+            for (size_t i = 0; i < kChecks; ++i) {
+                EXPECT_EQ(outcome.verdicts[i], situation.verdicts[i])
+                    << "check " << i + 1 << ": " << outcome.lines[i];
+            }
+            for (const auto& [check, text] : situation.says) {
+                EXPECT_NE(outcome.lines[check - 1].find(text), std::string::npos)
+                    << "check " << check << " should say \"" << text
+                    << "\": " << outcome.lines[check - 1];
+            }
+            if (situation.rumbles) {
+                ExpectRumbleReports(mark);
+            } else {
+                EXPECT_EQ(hidwheel::RecordCount(), mark) << "nothing is sent to the wheel";
+            }
+        }
+    }
+}
+
+TEST_F(WheelCheck, RefusesBadArgumentsWithExitCodeTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--id"}, {"--id", "16"}, {"--id", "-1"}, {"--id", "1x"}, {"--rumble"}, {"extra"}};
+    for (const auto& args : bad) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(wheelcheck::RunWheelCheck(args, out, err), wheelcheck::kExitBadArguments)
+            << args.back();
+        EXPECT_TRUE(out.str().empty()) << "no check runs for " << args.back();
+        EXPECT_NE(err.str().find("usage: wheel-check"), std::string::npos);
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(wheelcheck::RunWheelCheck({"--help"}, out, err), wheelcheck::kExitOk);
+    EXPECT_NE(out.str().find("--no-rumble"), std::string::npos);
+}
+
+// Runs a program with its output in a file; its exit code, the output in `output`.
+int RunCapturing(const std::string& commandLine, std::string* output) {
+    char file[MAX_PATH] = {};
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    GetTempFileNameA(folder, "wck", 0, file);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    DWORD code = static_cast<DWORD>(-1);
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    *output = text.str();
+    in.close();
+    DeleteFileA(file);
+    return static_cast<int>(code);
+}
+
+// The shipped program has nothing of the test side: on plain Wine the driver's search finds no
+// wheel, and it says why.
+TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
+    const std::string exe = "\"" + wintest::DllPathFromEnv("WHEEL_CHECK_EXE") + "\"";
+    std::string output;
+    EXPECT_EQ(RunCapturing(exe + " --bogus", &output), wheelcheck::kExitBadArguments) << output;
+    EXPECT_NE(output.find("usage: wheel-check"), std::string::npos) << output;
+
+    EXPECT_EQ(RunCapturing(exe + " --no-rumble", &output), wheelcheck::kExitProblem) << output;
+    std::istringstream lines(output);
+    std::vector<std::string> checks;
+    for (std::string line; std::getline(lines, line);) {
+        checks.push_back(line);
+    }
+    ASSERT_GE(checks.size(), kChecks) << output;
+    EXPECT_EQ(checks[1].rfind("ok ", 0), 0u) << checks[1];
+    EXPECT_EQ(checks[3].rfind("problem ", 0), 0u) << checks[3];
+    EXPECT_NE(checks[3].find("the wheel is plugged in"), std::string::npos) << checks[3];
+    EXPECT_NE(checks[3].find("does not list it as joystick 0"), std::string::npos) << checks[3];
+    EXPECT_NE(checks[3].find("has no IDirectInputJoyConfig"), std::string::npos) << checks[3];
+    EXPECT_NE(checks[3].find("nothing on the wheel's side"), std::string::npos) << checks[3];
+}
+
+}  // namespace

@@ -1,0 +1,726 @@
+#include "wheel_check.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "common/os_class.h"
+#include "common/registry_win32.h"
+#include "common/wheel_ids.h"
+#include "ffdriver/device_link_win32.h"
+#include "ffdriver/effect_math.h"
+#include "ffdriver/effect_types.h"
+#include "ffdriver/hid_search_win32.h"
+#include "ffdriver/motor_report.h"
+
+namespace wheelcheck {
+
+namespace {
+
+constexpr DWORD kDiVersion = 0x0700;
+constexpr DWORD kMotorMs = 1000;
+// Same as the driver's: a path that does not fit its record is no match.
+constexpr size_t kPathSize = 1024;
+
+const GUID kIidDirectInput7A = {
+    0x9A4CB684, 0x236D, 0x11D3, {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
+const GUID kIidJoyConfig = {
+    0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[1600];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string Hex(HRESULT hr) {
+    return Format("0x%08lX", static_cast<unsigned long>(hr));
+}
+
+std::string Join(const std::vector<std::string>& parts, const char* separator) {
+    std::string text;
+    for (const std::string& part : parts) {
+        if (!text.empty()) {
+            text += separator;
+        }
+        text += part;
+    }
+    return text;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Is64BitProgram() {
+    return sizeof(void*) == 8;
+}
+
+// A 32-bit program on 64-bit Windows.
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return !Is64BitProgram() && IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool WindowsIs64Bit() {
+    return Is64BitProgram() || RunsUnderWow64();
+}
+
+// The registry view the games of this program's bitness read.
+REGSAM OwnView() {
+    return Is64BitProgram() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+const char* OwnBits() {
+    return Is64BitProgram() ? "64-bit" : "32-bit";
+}
+const char* OtherBits() {
+    return Is64BitProgram() ? "32-bit" : "64-bit";
+}
+const char* OtherCopy() {
+    return Is64BitProgram() ? "wheel-check-32.exe" : "wheel-check.exe";
+}
+
+// Where the installer puts this bitness's libraries.
+std::string SystemFolder() {
+    char folder[MAX_PATH] = {};
+    const UINT length = RunsUnderWow64() ? GetSystemWow64DirectoryA(folder, sizeof folder)
+                                         : GetSystemDirectoryA(folder, sizeof folder);
+    return length > 0 && length < sizeof folder ? folder : "";
+}
+
+const char* OsClassText(wheel::OsClass os) {
+    switch (os) {
+        case wheel::OsWin32s:
+            return "Win32s";
+        case wheel::OsWin95:
+            return "Windows 95";
+        case wheel::OsWin98:
+            return "Windows 98";
+        case wheel::OsWinMe:
+            return "Windows Me";
+        case wheel::OsWinNT4:
+            return "Windows NT 4";
+        case wheel::OsWin2000:
+            return "Windows 2000";
+        case wheel::OsWinXP:
+            return "Windows XP";
+        case wheel::OsWinNT6:
+            return "Windows Vista or later";
+        default:
+            return "an unknown Windows version";
+    }
+}
+
+const char* HiveText(HKEY root) {
+    return root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
+
+// A REG_SZ value; false when the key or the value is missing or not a string.
+bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, const char* name,
+              std::string* text) {
+    HKEY raw = nullptr;
+    if (registry.OpenKey(root, key.c_str(), &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    wheel::RegKey owner(registry, raw);
+    char buffer[1024] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    if (registry.QueryValue(raw, name, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    *text = buffer;
+    return true;
+}
+
+// Amplify in one hive, read as the driver reads it; false when the key or value is missing.
+bool ReadAmplify(wheel::RegistryApi& registry, HKEY root, uint32_t* value) {
+    HKEY raw = nullptr;
+    if (registry.OpenKey(root, wheel::OemKeyText().c_str(), &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    wheel::RegKey key(registry, raw);
+    return wheel::ReadRegistryValue(registry, key.get(), "Amplify", value) == ERROR_SUCCESS;
+}
+
+std::string Percent(uint32_t amplify) {
+    return amplify % 10 == 0 ? Format("%lu %%", static_cast<unsigned long>(amplify / 10))
+                             : Format("%.1f %%", amplify / 10.0);
+}
+
+template <typename T>
+struct ComReleaser {
+    void operator()(T* p) const {
+        if (p != nullptr) {
+            p->Release();
+        }
+    }
+};
+
+// --- 1. Windows and bitness ---
+
+CheckResult CheckWindows() {
+    const wheel::OsClass os = wheel::GetOsClass();
+    std::string found = Format("%s (class %u); the rumble intensity lives in %s", OsClassText(os),
+                               static_cast<unsigned>(os), HiveText(wheel::AmplifyRoot(os)));
+    if (!WindowsIs64Bit()) {
+        found += "; a 32-bit program on 32-bit Windows, where all games are 32-bit";
+    } else {
+        found += Format(
+            "; a %s program on 64-bit Windows: it checks what %s games use, %s checks what %s "
+            "games use",
+            OwnBits(), OwnBits(), OtherCopy(), OtherBits());
+    }
+    return {"Windows and bitness", Verdict::Ok, found, ""};
+}
+
+// --- 2. Installation ---
+
+struct Server {
+    const char* file;
+    CLSID clsid;
+    const char* role;
+};
+
+void CheckServer(wheel::RegistryApi& registry, const std::string& folder, const Server& server,
+                 std::vector<std::string>* problems) {
+    const std::string installed = folder + "\\" + server.file;
+    if (!FileExists(installed)) {
+        problems->push_back(Format("%s is missing from %s", server.file, folder.c_str()));
+    }
+    const std::string key = wheel::ClsidKey(server.clsid) + "\\InProcServer32";
+    std::string path;
+    if (!ReadText(registry, HKEY_CLASSES_ROOT, key, nullptr, &path)) {
+        problems->push_back(Format("the %s class %s is not registered in the %s view", server.role,
+                                   wheel::GuidString(server.clsid).c_str(), OwnBits()));
+        return;
+    }
+    if (!FileExists(path)) {
+        problems->push_back(
+            Format("the %s class points at %s, which does not exist", server.role, path.c_str()));
+    } else if (!SameText(path, installed)) {
+        problems->push_back(Format("the %s class points at %s, not at the installed %s",
+                                   server.role, path.c_str(), installed.c_str()));
+    }
+    std::string model;
+    if (!ReadText(registry, HKEY_CLASSES_ROOT, key, "ThreadingModel", &model) ||
+        !SameText(model, "Both")) {
+        problems->push_back(Format("the %s class has no ThreadingModel \"Both\"", server.role));
+    }
+}
+
+// The OEM key's values and the twelve effect types under it.
+void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
+                    std::vector<std::string>* problems) {
+    if (!ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemKey(), "OEMName", name) ||
+        name->empty()) {
+        problems->push_back("the wheel's OEM key has no OEMName");
+    }
+    std::string config;
+    if (!ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemKey(), "ConfigCLSID", &config) ||
+        !SameText(config, wheel::GuidString(wheel::kVelquinClsid))) {
+        problems->push_back("the OEM key's ConfigCLSID does not name the property sheet");
+    }
+    std::string driver;
+    if (!ReadText(registry, HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey(), "CLSID", &driver) ||
+        !SameText(driver, wheel::GuidString(wheel::kDravikClsid))) {
+        problems->push_back("OEMForceFeedback's CLSID does not name the driver");
+    }
+
+    std::vector<std::string> missing;
+    for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
+        DIEFFECTATTRIBUTES attributes = {};
+        attributes.dwEffectId = 0xFFFFFFFF;
+        const std::string label = Format("%s %s", dravik::EffectTypeName(type),
+                                         wheel::GuidString(dravik::EffectTypeGuid(type)).c_str());
+        if (!dravik::ReadEffectAttributes(registry, type, &attributes)) {
+            missing.push_back(label);
+        } else if (attributes.dwEffectId != type) {
+            missing.push_back(label + Format(" (its dwEffectId is %lu, not %lu)",
+                                             static_cast<unsigned long>(attributes.dwEffectId),
+                                             static_cast<unsigned long>(type)));
+        }
+    }
+    if (missing.size() == dravik::kEffectTypeCount) {
+        problems->push_back(
+            "none of the 12 effect types is registered (the driver does not start "
+            "without all twelve)");
+    } else if (!missing.empty()) {
+        problems->push_back(
+            Format("%u of the 12 effect types are missing or wrong: %s (the driver "
+                   "does not start without all twelve)",
+                   static_cast<unsigned>(missing.size()), Join(missing, ", ").c_str()));
+    }
+}
+
+CheckResult CheckInstallation() {
+    wheel::Win32RegistryView registry(OwnView());
+    std::vector<std::string> problems;
+    const std::string folder = SystemFolder();
+    const Server servers[] = {{"dravik.dll", wheel::kDravikClsid, "driver"},
+                              {"velquin.dll", wheel::kVelquinClsid, "property sheet"}};
+    for (const Server& server : servers) {
+        CheckServer(registry, folder, server, &problems);
+    }
+
+    std::string name;
+    HKEY oem = nullptr;
+    if (registry.OpenKey(HKEY_LOCAL_MACHINE, wheel::OemKey().c_str(), &oem) != ERROR_SUCCESS) {
+        problems.push_back("the wheel's registry data is missing (no HKEY_LOCAL_MACHINE\\" +
+                           wheel::OemKey() + ")");
+    } else {
+        registry.CloseKey(oem);
+        CheckWheelData(registry, &name, &problems);
+    }
+
+    std::string other;
+    if (WindowsIs64Bit()) {
+        wheel::Win32RegistryView otherView(Is64BitProgram() ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+        std::string unused;
+        const bool registered =
+            ReadText(otherView, HKEY_CLASSES_ROOT,
+                     wheel::ClsidKey(wheel::kDravikClsid) + "\\InProcServer32", nullptr, &unused);
+        other = Format("; the %s view %s the driver (%s tells more)", OtherBits(),
+                       registered ? "registers" : "does not register", OtherCopy());
+    }
+    if (problems.empty()) {
+        return {"Installation", Verdict::Ok,
+                Format("dravik.dll and velquin.dll are in %s and registered (ThreadingModel Both) "
+                       "in the %s view; the OEM key names \"%s\", its property sheet and its "
+                       "driver; all 12 effect types are there",
+                       folder.c_str(), OwnBits(), name.c_str()) +
+                    other,
+                ""};
+    }
+    return {"Installation", Verdict::Problem, Join(problems, "; ") + other,
+            "run the installer again"};
+}
+
+// --- 3. Rumble intensity ---
+
+CheckResult CheckIntensity(uint32_t* amplifyInUse) {
+    wheel::Win32RegistryView registry(OwnView());
+    const HKEY used = wheel::AmplifyRoot(wheel::GetOsClass());
+    const HKEY other = used == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    uint32_t value = 1000;
+    const bool stored = ReadAmplify(registry, used, &value);
+    *amplifyInUse = value;
+    std::string found =
+        stored ? Format("Amplify is %lu (%s) in %s, the hive the driver reads on this Windows",
+                        static_cast<unsigned long>(value), Percent(value).c_str(), HiveText(used))
+               : Format(
+                     "no Amplify in %s, the hive the driver reads on this Windows: effects play "
+                     "at 100 %%",
+                     HiveText(used));
+    uint32_t otherValue = 0;
+    if (ReadAmplify(registry, other, &otherValue) && (!stored || otherValue != value)) {
+        found += Format("; %s holds %lu (%s), which is not used on this Windows", HiveText(other),
+                        static_cast<unsigned long>(otherValue), Percent(otherValue).c_str());
+    }
+    if (stored && value == 0) {
+        return {"Rumble intensity", Verdict::Problem, found + ": every effect is silent",
+                "set the rumble intensity on the Effect page (Game Controllers, the wheel's "
+                "Properties) and press Apply"};
+    }
+    return {"Rumble intensity", Verdict::Ok, found, ""};
+}
+
+// --- 4. The wheel ---
+
+struct WheelFound {
+    std::string path;  // the driver's own search found this; "" when it found nothing
+    uint8_t reportId = 0;
+};
+
+// Why the driver's search found nothing: what this DirectInput says about the joystick ID.
+std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, bool* noJoyConfig) {
+    *noJoyConfig = false;
+    IDirectInput7A* raw = nullptr;
+    const HRESULT created = DirectInputCreateEx(module, kDiVersion, kIidDirectInput7A,
+                                                reinterpret_cast<void**>(&raw), nullptr);
+    if (FAILED(created) || raw == nullptr) {
+        return "DirectInput 7 could not be created (" + Hex(created) + ")";
+    }
+    std::unique_ptr<IDirectInput7A, ComReleaser<IDirectInput7A>> input(raw);
+    IDirectInputJoyConfig* rawConfig = nullptr;
+    if (FAILED(input->QueryInterface(kIidJoyConfig, reinterpret_cast<void**>(&rawConfig))) ||
+        rawConfig == nullptr) {
+        *noJoyConfig = true;
+        return "this DirectInput has no IDirectInputJoyConfig, through which the driver maps a "
+               "joystick ID to a device";
+    }
+    std::unique_ptr<IDirectInputJoyConfig, ComReleaser<IDirectInputJoyConfig>> config(rawConfig);
+    DIJOYCONFIG joy = {};
+    joy.dwSize = sizeof joy;
+    const HRESULT hr = config->GetConfig(joystickId, &joy, DIJC_GUIDINSTANCE);
+    if (hr != S_OK) {
+        return Format("DirectInput has no joystick %lu (%s)",
+                      static_cast<unsigned long>(joystickId), Hex(hr).c_str());
+    }
+    return Format("DirectInput's joystick %lu is another device",
+                  static_cast<unsigned long>(joystickId));
+}
+
+CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
+    const HINSTANCE module = GetModuleHandleA(nullptr);
+    dravik::HidDeviceLink link(module);
+    char path[kPathSize] = {};
+    link.FindDevicePath(options.joystickId, path, sizeof path);
+    const unsigned long id = options.joystickId;
+    if (path[0] != '\0') {
+        uint16_t vid = 0;
+        uint16_t pid = 0;
+        if (!dravik::HidDeviceIds(path, &vid, &pid)) {
+            return {"The wheel", Verdict::Problem,
+                    Format("joystick %lu is at %s, but the device does not answer", id, path),
+                    "unplug the wheel and plug it in again"};
+        }
+        if (vid != wheel::kVendorId || pid != wheel::kProductId) {
+            return {"The wheel", Verdict::Problem,
+                    Format("joystick %lu is another device (vendor %04X, product %04X) at %s", id,
+                           vid, pid, path),
+                    "make the wheel the first game controller in Game Controllers (Advanced), or "
+                    "run the check with --id and the wheel's number"};
+        }
+        const HANDLE device = link.Open(path);
+        if (device == INVALID_HANDLE_VALUE || device == nullptr) {
+            return {"The wheel", Verdict::Problem,
+                    Format("joystick %lu is the wheel at %s, but it cannot be opened for the "
+                           "motors (error %lu)",
+                           id, path, GetLastError()),
+                    "close the programs that use the wheel, or unplug it and plug it in again"};
+        }
+        wheelFound->reportId = link.ReportId(device);
+        link.Close(device);
+        wheelFound->path = path;
+        return {"The wheel", Verdict::Ok,
+                Format("joystick %lu is the wheel (vendor %04X, product %04X) at %s; the driver "
+                       "sends it report ID %u",
+                       id, vid, pid, path, wheelFound->reportId),
+                ""};
+    }
+    bool noJoyConfig = false;
+    const std::string why = DirectInputAnswer(module, options.joystickId, &noJoyConfig);
+    const std::string plugged = dravik::FindHidInterfaceByIds(wheel::kVendorId, wheel::kProductId);
+    if (!plugged.empty()) {
+        return {
+            "The wheel", Verdict::Problem,
+            Format("the wheel is plugged in (%s) but DirectInput does not list it as "
+                   "joystick %lu: %s; the driver would not find it either",
+                   plugged.c_str(), id, why.c_str()),
+            noJoyConfig
+                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) "
+                  "cannot tell the driver which device a joystick ID is; on Windows, "
+                  "install DirectX 7 or later"
+                : "make the wheel the first game controller in Game Controllers (Advanced), or run "
+                  "the check with --id and the wheel's number"};
+    }
+    return {"The wheel", Verdict::Problem,
+            Format("no wheel is plugged in (no HID device with vendor %04X, product %04X; %s)",
+                   wheel::kVendorId, wheel::kProductId, why.c_str()),
+            "plug the wheel in (straight into the computer, not a hub) and run the check again"};
+}
+
+// --- 5. Rumble test ---
+
+// A constant force, endless, full strength, along one of the two axes.
+struct MotorEffect {
+    DWORD axes[2] = {0x002, 0x102};
+    LONG direction[2];
+    DICONSTANTFORCE constant = {10000};
+    DIEFFECT effect = {};
+
+    explicit MotorEffect(int motor) : direction{motor == 0 ? 1 : 0, motor == 0 ? 0 : 1} {
+        effect.dwSize = sizeof effect;
+        effect.dwFlags = DIEFF_CARTESIAN;
+        effect.dwDuration = INFINITE;
+        effect.dwGain = 10000;
+        effect.dwTriggerButton = DIEB_NOTRIGGER;
+        effect.cAxes = 2;
+        effect.rgdwAxes = axes;
+        effect.rglDirection = direction;
+        effect.cbTypeSpecificParams = sizeof constant;
+        effect.lpvTypeSpecificParams = &constant;
+    }
+};
+
+// The report the driver's own mixing makes of one motor effect.
+std::string ExpectedReport(const MotorEffect& motor, uint32_t amplify, uint8_t reportId) {
+    dravik::EffectSlot slot = {};
+    slot.inUse = 1;
+    slot.params = motor.effect;
+    slot.axesLength = 2;
+    slot.directionLength = 2;
+    slot.effectType = dravik::EffectConstant;
+    slot.playState = dravik::StatePlaying;
+    dravik::AxisLevels levels;
+    int32_t a = 0;
+    int32_t b = 0;
+    if (SUCCEEDED(dravik::EffectMath().ComputeEffectOutput(slot, {10000, amplify}, &levels)) &&
+        levels.count == 2) {
+        a = dravik::ClampLevel(levels.levels[0]);
+        b = dravik::ClampLevel(levels.levels[1]);
+    }
+    const auto bytes = dravik::BuildMotorReport(reportId, a, b);
+    return Format("{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uint32_t amplify) {
+    const char* name = "Rumble test";
+    if (!options.rumble) {
+        return {name, Verdict::Skipped, "not run (--no-rumble)", ""};
+    }
+    if (wheelFound.path.empty()) {
+        return {name, Verdict::Skipped, "not run: the driver would find no wheel", ""};
+    }
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IDirectInputEffectDriver* raw = nullptr;
+    const HRESULT created =
+        CoCreateInstance(wheel::kDravikClsid, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IDirectInputEffectDriver, reinterpret_cast<void**>(&raw));
+    if (FAILED(created) || raw == nullptr) {
+        if (SUCCEEDED(init)) {
+            CoUninitialize();
+        }
+        return {name, Verdict::Problem,
+                "the installed driver could not be created through COM (" + Hex(created) + ")",
+                "run the installer again"};
+    }
+    const DWORD id = options.joystickId;
+    // One report straight to the wheel before the driver plays: do its sends succeed at all?
+    dravik::HidDeviceLink link(GetModuleHandleA(nullptr));
+    const HANDLE device = link.Open(wheelFound.path.c_str());
+    const auto allOff = dravik::BuildMotorReport(wheelFound.reportId, 0, 0);
+    const bool sendOk =
+        device != INVALID_HANDLE_VALUE &&
+        link.SendFeature(device, allOff.data(), static_cast<uint32_t>(allOff.size()));
+    if (device != INVALID_HANDLE_VALUE) {
+        link.Close(device);
+    }
+    if (!sendOk) {
+        raw->Release();
+        if (SUCCEEDED(init)) {
+            CoUninitialize();
+        }
+        return {name, Verdict::Problem,
+                "the wheel refused an all-off report sent to it directly: it is not answering",
+                "unplug the wheel, plug it in again and run the check again"};
+    }
+
+    std::vector<std::string> failures;
+    auto note = [&failures](const char* call, HRESULT hr) {
+        if (hr != S_OK) {
+            failures.push_back(Format("%s gave %s", call, Hex(hr).c_str()));
+        }
+    };
+    note("DeviceID", raw->DeviceID(kDiVersion, id, TRUE, 0, nullptr));
+    note("SetGain", raw->SetGain(id, 10000));
+    std::string sent;
+    for (int motor = 0; motor < 2 && failures.empty(); ++motor) {
+        MotorEffect effect(motor);
+        DWORD handle = 0;
+        note("DownloadEffect",
+             raw->DownloadEffect(id, dravik::EffectConstant, &handle, &effect.effect, 0));
+        note("StartEffect", raw->StartEffect(id, handle, 0, 1));
+        Sleep(kMotorMs);
+        note("StopEffect", raw->StopEffect(id, handle));
+        note("DestroyEffect", raw->DestroyEffect(id, handle));
+        sent += Format("%smotor %c alone for 1 s (%s every 25 ms)", motor == 0 ? "" : ", then ",
+                       motor == 0 ? 'A' : 'B',
+                       ExpectedReport(effect, amplify, wheelFound.reportId).c_str());
+    }
+    // The last release stops the driver, which ends with an all-off report.
+    raw->Release();
+    if (SUCCEEDED(init)) {
+        CoUninitialize();
+    }
+    if (!failures.empty()) {
+        return {name, Verdict::Problem,
+                "the installed driver did not play the test: " + Join(failures, ", "),
+                "unplug the wheel, plug it in again and run the check again; if it stays, run the "
+                "installer again"};
+    }
+    std::string found = "the installed driver played " + sent + ", then all off " +
+                        ExpectedReport(MotorEffect(0), 0, wheelFound.reportId) +
+                        "; every call succeeded and the wheel accepts reports";
+    found += amplify == 0 ? " (at intensity 0 the motors stay still)"
+                          : ". Did you feel motor A, then motor B?";
+    return {name, Verdict::Ok, found, ""};
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    out += Format("\\u%04x", static_cast<unsigned>(c));
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
+    *options = Options();
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--no-rumble") {
+            options->rumble = false;
+        } else if (arg == "--json") {
+            options->json = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options->help = true;
+        } else if (arg == "--id") {
+            if (i + 1 >= args.size()) {
+                *error = "--id needs a joystick ID";
+                return false;
+            }
+            const std::string& value = args[++i];
+            char* end = nullptr;
+            const unsigned long id = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' || id > 15) {
+                *error = "--id takes a joystick ID from 0 to 15, not \"" + value + "\"";
+                return false;
+            }
+            options->joystickId = static_cast<uint32_t>(id);
+        } else {
+            *error = "unknown argument \"" + arg + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<CheckResult> RunChecks(const Options& options) {
+    std::vector<CheckResult> results;
+    results.push_back(CheckWindows());
+    results.push_back(CheckInstallation());
+    uint32_t amplify = 1000;
+    results.push_back(CheckIntensity(&amplify));
+    WheelFound wheelFound;
+    results.push_back(CheckWheel(options, &wheelFound));
+    results.push_back(RumbleTest(options, wheelFound, amplify));
+    return results;
+}
+
+const char* VerdictText(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Ok:
+            return "ok";
+        case Verdict::Problem:
+            return "problem";
+        default:
+            return "skipped";
+    }
+}
+
+int ExitCode(const std::vector<CheckResult>& results) {
+    for (const CheckResult& result : results) {
+        if (!result.ok()) {
+            return kExitProblem;
+        }
+    }
+    return kExitOk;
+}
+
+std::string FormatText(const std::vector<CheckResult>& results) {
+    std::string text;
+    size_t problems = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        const CheckResult& result = results[i];
+        const char* stop = !result.found.empty() && result.found.back() == '?' ? "" : ".";
+        text +=
+            Format("%-8s %u. %s: %s%s", VerdictText(result.verdict), static_cast<unsigned>(i + 1),
+                   result.name.c_str(), result.found.c_str(), stop);
+        if (result.verdict == Verdict::Problem) {
+            ++problems;
+            text += " What to do: " + result.advice + ".";
+        }
+        text += "\n";
+    }
+    text += problems == 0
+                ? "Every check is ok: games of this bitness can make the wheel rumble.\n"
+                : Format("%u problem%s found: the wheel will not rumble until %s mended.\n",
+                         static_cast<unsigned>(problems), problems == 1 ? "" : "s",
+                         problems == 1 ? "it is" : "they are");
+    return text;
+}
+
+std::string FormatJson(const std::vector<CheckResult>& results) {
+    std::string json = Format("{\"exit_code\": %d, \"checks\": [", ExitCode(results));
+    for (size_t i = 0; i < results.size(); ++i) {
+        const CheckResult& result = results[i];
+        json += Format(
+            "%s{\"name\": %s, \"verdict\": \"%s\", \"ok\": %s, \"found\": %s, "
+            "\"advice\": %s}",
+            i == 0 ? "" : ", ", JsonString(result.name).c_str(), VerdictText(result.verdict),
+            result.ok() ? "true" : "false", JsonString(result.found).c_str(),
+            JsonString(result.advice).c_str());
+    }
+    return json + "]}\n";
+}
+
+std::string Usage() {
+    return "usage: wheel-check [--id N] [--no-rumble] [--json] [--help]\n"
+           "Checks whether the Talvex DX wheel will rumble in games of this program's bitness,\n"
+           "and says why not: Windows, the installation, the rumble intensity, the wheel, and a\n"
+           "short rumble of each motor. It changes nothing.\n"
+           "  --id N       the wheel's DirectInput joystick ID, 0 to 15 (default 0)\n"
+           "  --no-rumble  leave the motors alone\n"
+           "  --json       the results as one JSON object\n"
+           "Exit code: 0 every check ok, 1 a problem, 2 bad arguments.\n";
+}
+
+int RunWheelCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) {
+        err << "wheel-check: " << error << "\n" << Usage();
+        return kExitBadArguments;
+    }
+    if (options.help) {
+        out << Usage();
+        return kExitOk;
+    }
+    const std::vector<CheckResult> results = RunChecks(options);
+    out << (options.json ? FormatJson(results) : FormatText(results));
+    out.flush();
+    return ExitCode(results);
+}
+
+}  // namespace wheelcheck
