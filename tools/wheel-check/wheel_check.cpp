@@ -262,9 +262,10 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
             "without all twelve)");
     } else if (!missing.empty()) {
         problems->push_back(
-            Format("%u of the 12 effect types are missing or wrong: %s (the driver "
+            Format("%u of the 12 effect types %s missing or wrong: %s (the driver "
                    "does not start without all twelve)",
-                   static_cast<unsigned>(missing.size()), Join(missing, ", ").c_str()));
+                   static_cast<unsigned>(missing.size()), missing.size() == 1 ? "is" : "are",
+                   Join(missing, ", ").c_str()));
     }
 }
 
