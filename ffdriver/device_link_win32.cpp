@@ -10,6 +10,7 @@ extern "C" {
 // clang-format on
 
 #include "common/dinput_shapes.h"
+#include "hid_search_win32.h"
 
 #include <cstring>
 #include <memory>
@@ -33,11 +34,6 @@ struct ComReleaser {
 };
 template <typename T>
 using ComOwner = std::unique_ptr<T, ComReleaser<T>>;
-
-struct DeviceInfoSet {
-    HDEVINFO set;
-    ~DeviceInfoSet() { SetupDiDestroyDeviceInfoList(set); }
-};
 
 }  // namespace
 
@@ -64,54 +60,32 @@ void HidDeviceLink::FindDevicePath(uint32_t joystickId, char* path, size_t size)
     if (joyConfig->GetConfig(joystickId, &config, DIJC_GUIDINSTANCE) != S_OK) {
         return;
     }
-    GUID hidGuid;
-    HidD_GetHidGuid(&hidGuid);
-    HDEVINFO rawSet =
-        SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (rawSet == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    DeviceInfoSet set{rawSet};
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA data = {};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInterfaces(set.set, nullptr, &hidGuid, index, &data)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-                return;
+    struct Search {
+        IDirectInput7A* input;
+        const GUID& wanted;
+        char* path;
+        size_t size;
+    } search{input.get(), config.guidInstance, path, size};
+    VisitHidInterfaces(
+        [](const char* found, size_t length, void* context) {
+            auto* search = static_cast<Search*>(context);
+            // A path that does not fit is no match: a truncated path would open something else.
+            if (length + 1 > search->size) {
+                return false;
             }
-            continue;
-        }
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailA(set.set, &data, nullptr, 0, &required, nullptr);
-        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-            continue;
-        }
-        std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[required]);
-        if (!buffer) {
-            continue;
-        }
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr, nullptr)) {
-            continue;
-        }
-        // A path that does not fit is no match: a truncated path would open something else.
-        const size_t maxPath = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        const size_t length = strnlen(detail->DevicePath, maxPath);
-        if (length + 1 > size) {
-            continue;
-        }
-        std::memcpy(path, detail->DevicePath, length);
-        path[length] = '\0';
-        // Zeroed: a FindDevice that succeeds without naming a device (as Wine's does) matches
-        // nothing.
-        GUID instance = {};
-        if (SUCCEEDED(input->FindDevice(kGuidHidClass, path, &instance)) &&
-            !IsEqualGUID(instance, GUID_NULL) && IsEqualGUID(instance, config.guidInstance)) {
-            return;
-        }
-        path[0] = '\0';
-    }
+            std::memcpy(search->path, found, length);
+            search->path[length] = '\0';
+            // Zeroed: a FindDevice that succeeds without naming a device (as Wine's does)
+            // matches nothing.
+            GUID instance = {};
+            if (SUCCEEDED(search->input->FindDevice(kGuidHidClass, search->path, &instance)) &&
+                !IsEqualGUID(instance, GUID_NULL) && IsEqualGUID(instance, search->wanted)) {
+                return true;
+            }
+            search->path[0] = '\0';
+            return false;
+        },
+        &search);
 }
 
 HANDLE HidDeviceLink::Open(const char* path) {

@@ -6,6 +6,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -42,20 +44,20 @@ bool HidDeviceIds(const char* path, uint16_t* vendorId, uint16_t* productId) {
     return ok;
 }
 
-std::string FindHidInterfaceByIds(uint16_t vendorId, uint16_t productId) {
+bool VisitHidInterfaces(HidInterfaceVisitor visit, void* context) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     DeviceInfoSet set{
         SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
     if (set.set == INVALID_HANDLE_VALUE) {
-        return {};
+        return false;
     }
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA data = {};
         data.cbSize = sizeof data;
         if (!SetupDiEnumDeviceInterfaces(set.set, nullptr, &hidGuid, index, &data)) {
             if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-                return {};
+                return false;
             }
             continue;
         }
@@ -73,13 +75,36 @@ std::string FindHidInterfaceByIds(uint16_t vendorId, uint16_t productId) {
         if (!SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, required, nullptr, nullptr)) {
             continue;
         }
-        // The path carries no IDs of its own: the device is asked.
-        uint16_t vid = 0;
-        uint16_t pid = 0;
-        if (HidDeviceIds(detail->DevicePath, &vid, &pid) && vid == vendorId && pid == productId) {
-            return detail->DevicePath;
+        // A path without its end within what the system returned is no path.
+        const size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const size_t length = strnlen(detail->DevicePath, room);
+        if (length < room && visit(detail->DevicePath, length, context)) {
+            return true;
         }
     }
+}
+
+std::string FindHidInterfaceByIds(uint16_t vendorId, uint16_t productId) {
+    struct Wanted {
+        uint16_t vendorId;
+        uint16_t productId;
+        std::string path;
+    } wanted{vendorId, productId, {}};
+    VisitHidInterfaces(
+        [](const char* path, size_t length, void* context) {
+            auto* want = static_cast<Wanted*>(context);
+            // The path carries no IDs of its own: the device is asked.
+            uint16_t vid = 0;
+            uint16_t pid = 0;
+            if (!HidDeviceIds(path, &vid, &pid) || vid != want->vendorId ||
+                pid != want->productId) {
+                return false;
+            }
+            want->path.assign(path, length);
+            return true;
+        },
+        &wanted);
+    return wanted.path;
 }
 
 }  // namespace dravik

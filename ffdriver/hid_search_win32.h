@@ -3,12 +3,21 @@
 // cannot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "common/platform.h"
 
 namespace dravik {
+
+// Called with each present HID interface's path (NUL-terminated) and its length; true stops the
+// walk.
+using HidInterfaceVisitor = bool (*)(const char* path, size_t length, void* context);
+
+// Walks the present HID interfaces, allocating nothing that can throw; true when a visit
+// stopped it.
+bool VisitHidInterfaces(HidInterfaceVisitor visit, void* context);
 
 // The interface path of the first present HID device with these IDs, or "".
 std::string FindHidInterfaceByIds(uint16_t vendorId, uint16_t productId);
