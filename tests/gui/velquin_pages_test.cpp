@@ -492,7 +492,10 @@ TEST_F(VelquinPages, RepaintsLeakNoGdiObjects) {
         const Event& after = counts[2 * page + 1];
         EXPECT_NE(before.text, "gdi-objects 0") << "nothing counted";
         EXPECT_EQ(after.text, before.text);
-        EXPECT_GE(run.Find("paint ", before.ms, after.ms).size(), 100u) << "too few repaints";
+        // Enough repaints that a leak of one object per paint could not hide; how many there
+        // are depends on how fast the pages' timers run on a loaded machine (the Effect page
+        // has been seen at 26 a second).
+        EXPECT_GE(run.Find("paint ", before.ms, after.ms).size(), 50u) << "too few repaints";
     }
 }
 
