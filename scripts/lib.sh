@@ -2,6 +2,31 @@
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="$(nproc)"
 
+# Whether this machine can execute 32-bit x86 code: some kernels (or the hypervisors under them)
+# refuse every i386 program, and then Wine runs 64-bit Windows programs only. Asked by running a
+# 93-byte i386 Linux program that just exits 0; the answer is kept in WHEEL_CAN_RUN_32 for this
+# script and the programs it starts. Returns 0 when it can.
+can_run_32bit() {
+  if [ -z "${WHEEL_CAN_RUN_32:-}" ]; then
+    local probe
+    # In the project folder, which is surely not mounted noexec as /tmp can be.
+    probe=$(mktemp "$root/.probe32.XXXXXX")
+    # ELF header, one loadable segment, then: mov eax, 1; xor ebx, ebx; int 0x80 (exit 0).
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'\
+'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'\
+'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
+'\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    if "$probe" 2>/dev/null; then WHEEL_CAN_RUN_32=yes; else WHEEL_CAN_RUN_32=no; fi
+    rm -f "$probe"
+    export WHEEL_CAN_RUN_32
+  fi
+  [ "$WHEEL_CAN_RUN_32" = yes ]
+}
+no_32bit_reason="this machine cannot execute 32-bit code"
+
 build_preset() {
   local preset="$1"
   shift
