@@ -17,6 +17,14 @@ inline constexpr CLSID kVelquinClsid = {
 inline constexpr CLSID kDravikClsid = {
     0x41C7A5E3, kVendorId, kProductId, {0x8B, 0x6D, 0x20, 0xF9, 0x4E, 0x7C, 0x13, 0xA5}};
 
+// What registers each class (DllRegisterServer and the installers alike): the class key's
+// description, the InProcServer32 threading model, and the sheet's InProcHandler32, the
+// platform's game-controller handler (only named here).
+inline constexpr char kDravikDescription[] = "USB Joystick Force FeedBack Support DLL";
+inline constexpr char kVelquinDescription[] = "USB Vibration Racing Wheel Property Sheet DLL";
+inline constexpr char kThreadingModel[] = "Both";
+inline constexpr char kVelquinInProcHandler[] = "gchand.dll";
+
 // A name formatted into a buffer of its own. Making one allocates nothing and cannot throw, so
 // the DLL entry points and the COM methods build their key and event names with these; the
 // std::string forms below are for tools and tests.

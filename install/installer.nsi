@@ -1,12 +1,18 @@
-; The Windows installer for both libraries. On 64-bit Windows it installs the x64 DLLs into
-; the 64-bit system folder and the x86 DLLs into SysWOW64, each registered by the regsvr32 of
-; its own bitness, so 64-bit and 32-bit games and control panels both find the wheel; on 32-bit
-; Windows it installs the x86 DLLs alone. It writes the wheel's registry data and an
-; uninstaller that keeps the user's own settings (Amplify, calibration). Next to the
-; uninstaller go the wheel check of each bitness, wheel-check.exe (x64, 64-bit Windows only) and
-; wheel-check-32.exe (x86): one folder, so each finds the other by name, and a name per build, so
-; what the checks and support scripts call them never depends on the machine. The Start-menu
-; shortcut "Check the wheel" runs both in a console window that stays open.
+; The Windows installer for both libraries, one script built twice:
+; - ARCH=x64, TalvexDX-Setup-<version>-x64.exe, a 64-bit program for 64-bit Windows: the x64
+;   DLLs go into the 64-bit system folder and the x86 DLLs into SysWOW64, so 64-bit and 32-bit
+;   games and control panels both find the wheel;
+; - ARCH=x86, TalvexDX-Setup-<version>-x86.exe, for 32-bit Windows: the x86 DLLs alone. On 64-bit
+;   Windows it says to use the x64 installer and exits 4 having changed nothing.
+; Each DLL's COM classes are written by the installer itself, in the registry view of the DLL's
+; own bitness, from the table that DllRegisterServer's values are checked against, and read back:
+; no library code runs at install time (a 64-bit installer could not load a 32-bit DLL anyway).
+; It writes the wheel's registry data and an uninstaller that keeps the user's own settings
+; (Amplify, calibration). Next to the uninstaller go the wheel check of each bitness,
+; wheel-check.exe (x64, 64-bit Windows only) and wheel-check-32.exe (x86): one folder, so each
+; finds the other by name, and a name per build, so what the checks and support scripts call them
+; never depends on the machine. The Start-menu shortcut "Check the wheel" runs them in a console
+; window that stays open.
 ;
 ; A failed installation undoes what it did (files it copied or replaced, classes and keys it
 ; created, its uninstaller) before it exits non-zero, so the machine is left as it was found.
@@ -15,12 +21,26 @@
 ; copy and returns at once unless it is started in place: `uninstall.exe /S _?=<its folder>`,
 ; which is what the quiet uninstall string says, so that exit code reaches the caller.
 ;
-; makensis -DDIST=<folder with x64\ and x86\ DLLs and the generated .nsh files> -DOUTFILE=<exe>
-Unicode true
+; makensis -DARCH=x64|x86 -DDIST=<folder with x64\ and x86\ DLLs and the generated .nsh files>
+;   -DOUTFILE=<exe>
+!if "${ARCH}" == "x64"
+  Target amd64-unicode
+!else if "${ARCH}" == "x86"
+  Unicode true
+!else
+  !error "ARCH must be x64 or x86"
+!endif
+!if "${ARCH}" == "x64"
+  !define X64
+  !define NATIVE_VIEW 64
+!else
+  !define NATIVE_VIEW 32
+!endif
 !include x64.nsh
 !include LogicLib.nsh
 !include "${DIST}\version.nsh"
 !include "${DIST}\wheel_data_defines.nsh"
+!include "${DIST}\wheel_data_classes.nsh"
 
 !define PRODUCT "Talvex DX Wheel Software"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvexDXWheel"
@@ -32,7 +52,11 @@ Unicode true
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin
-InstallDir "$PROGRAMFILES\Talvex DX"
+!if "${ARCH}" == "x64"
+  InstallDir "$PROGRAMFILES64\Talvex DX"
+!else
+  InstallDir "$PROGRAMFILES\Talvex DX"
+!endif
 ShowInstDetails show
 AllowSkipFiles off
 
@@ -40,7 +64,7 @@ VIProductVersion "${VERSION}"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
-VIAddVersionKey "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey "FileDescription" "${PRODUCT} Setup (${ARCH})"
 VIAddVersionKey "CompanyName" "Talvex"
 VIAddVersionKey "LegalCopyright" "Talvex"
 
@@ -125,21 +149,23 @@ Var HadListing
   ${EndIf}
 !macroend
 
-; Registers one DLL with the given regsvr32 and checks that its class now points at it in the
-; registry view of its bitness (regsvr32's exit code alone is not trusted); a failure ends the
+; Writes the classes of one bitness into the registry view VIEW, pointing at the DLLs given,
+; and reads every value back (a write that reported success is not trusted); a failure ends the
 ; installation with exit code 3.
-!macro Register REGSVR32 DLL VIEW CLSID
-  ClearErrors
-  ExecWait '"${REGSVR32}" /s "${DLL}"' $0
+!macro Register VIEW DRAVIK VELQUIN
   SetRegView ${VIEW}
-  ReadRegStr $1 HKCR "CLSID\${CLSID}\InProcServer32" ""
-  SetRegView default
+  StrCpy $R9 0
+  ClearErrors
+  !insertmacro WheelWriteClasses "${DRAVIK}" "${VELQUIN}"
   ${If} ${Errors}
-  ${OrIf} $0 != 0
-  ${OrIf} $1 != "${DLL}"
-    DetailPrint "Registering ${DLL} failed ($0, '$1')"
+    IntOp $R9 $R9 + 1
+  ${EndIf}
+  !insertmacro WheelCheckClasses "${DRAVIK}" "${VELQUIN}"
+  SetRegView default
+  ${If} $R9 != 0
+    DetailPrint "Registering the ${VIEW}-bit classes failed"
     SetErrorLevel 3
-    Abort "Registering ${DLL} failed"
+    Abort "Registering the ${VIEW}-bit classes failed"
   ${EndIf}
 !macroend
 
@@ -155,9 +181,13 @@ Var HadListing
 Function .onInit
   ; The shortcut is for every user of the machine, like the libraries.
   SetShellVarContext all
+!if "${ARCH}" == "x86"
   ${If} ${RunningX64}
-    StrCpy $INSTDIR "$PROGRAMFILES64\Talvex DX"
+    MessageBox MB_OK|MB_ICONSTOP "This installer is for 32-bit Windows; on 64-bit Windows run TalvexDX-Setup-${VERSION}-x64.exe." /SD IDOK
+    SetErrorLevel 4
+    Quit
   ${EndIf}
+!endif
 FunctionEnd
 
 Section "Install"
@@ -168,9 +198,7 @@ Section "Install"
   ${EndIf}
   StrCpy $HadListing 0
   StrCpy $HadWheelData 0
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView ${NATIVE_VIEW}
   ClearErrors
   EnumRegKey $0 HKLM "${UNINSTALL_KEY}" 0
   ${IfNot} ${Errors}
@@ -190,10 +218,10 @@ Section "Install"
   StrCpy $PrevCheck64 ""
   StrCpy $PrevCheck32 ""
   StrCpy $PrevShortcut ""
-  ${If} ${RunningX64}
-    !insertmacro HasClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
-    !insertmacro HasClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
-  ${EndIf}
+!ifdef X64
+  !insertmacro HasClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
+  !insertmacro HasClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
+!endif
   !insertmacro HasClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
   !insertmacro HasClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
 
@@ -202,46 +230,43 @@ Section "Install"
   !insertmacro SetAside "$INSTDIR\uninstall.exe" $PrevUninstaller
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro CheckErrors "Writing the uninstaller"
-  ${If} ${RunningX64}
-    !insertmacro SetAside "$INSTDIR\wheel-check.exe" $PrevCheck64
-    File "${DIST}\x64\wheel-check.exe"
-  ${EndIf}
+!ifdef X64
+  !insertmacro SetAside "$INSTDIR\wheel-check.exe" $PrevCheck64
+  File "${DIST}\x64\wheel-check.exe"
+!endif
   !insertmacro SetAside "$INSTDIR\wheel-check-32.exe" $PrevCheck32
   File "/oname=wheel-check-32.exe" "${DIST}\x86\wheel-check.exe"
   !insertmacro CheckErrors "Copying the wheel check"
 
-  ${If} ${RunningX64}
-    ${DisableX64FSRedirection}
-    SetOutPath "$WINDIR\System32"
-    !insertmacro SetAside "$WINDIR\System32\dravik.dll" $Prev64Dravik
-    File "${DIST}\x64\dravik.dll"
-    !insertmacro SetAside "$WINDIR\System32\velquin.dll" $Prev64Velquin
-    File "${DIST}\x64\velquin.dll"
-    !insertmacro CheckErrors "Copying the 64-bit libraries"
-    !insertmacro Register "$WINDIR\System32\regsvr32.exe" "$WINDIR\System32\dravik.dll" 64 ${DRAVIK_CLSID}
-    !insertmacro Register "$WINDIR\System32\regsvr32.exe" "$WINDIR\System32\velquin.dll" 64 ${VELQUIN_CLSID}
-    ${EnableX64FSRedirection}
-    SetOutPath "$WINDIR\SysWOW64"
-    !insertmacro SetAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
-    File "${DIST}\x86\dravik.dll"
-    !insertmacro SetAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
-    File "${DIST}\x86\velquin.dll"
-    !insertmacro CheckErrors "Copying the 32-bit libraries"
-    !insertmacro Register "$WINDIR\SysWOW64\regsvr32.exe" "$WINDIR\SysWOW64\dravik.dll" 32 ${DRAVIK_CLSID}
-    !insertmacro Register "$WINDIR\SysWOW64\regsvr32.exe" "$WINDIR\SysWOW64\velquin.dll" 32 ${VELQUIN_CLSID}
-    SetRegView 64
-  ${Else}
-    SetOutPath "$SYSDIR"
-    !insertmacro SetAside "$SYSDIR\dravik.dll" $Prev32Dravik
-    File "${DIST}\x86\dravik.dll"
-    !insertmacro SetAside "$SYSDIR\velquin.dll" $Prev32Velquin
-    File "${DIST}\x86\velquin.dll"
-    !insertmacro CheckErrors "Copying the libraries"
-    !insertmacro Register "$SYSDIR\regsvr32.exe" "$SYSDIR\dravik.dll" 32 ${DRAVIK_CLSID}
-    !insertmacro Register "$SYSDIR\regsvr32.exe" "$SYSDIR\velquin.dll" 32 ${VELQUIN_CLSID}
-  ${EndIf}
+  ; This installer is a program of the Windows it is for, so no file system redirection applies:
+  ; $SYSDIR is the system folder of its own bitness.
+!ifdef X64
+  SetOutPath "$SYSDIR"
+  !insertmacro SetAside "$SYSDIR\dravik.dll" $Prev64Dravik
+  File "${DIST}\x64\dravik.dll"
+  !insertmacro SetAside "$SYSDIR\velquin.dll" $Prev64Velquin
+  File "${DIST}\x64\velquin.dll"
+  !insertmacro CheckErrors "Copying the 64-bit libraries"
+  SetOutPath "$WINDIR\SysWOW64"
+  !insertmacro SetAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
+  File "${DIST}\x86\dravik.dll"
+  !insertmacro SetAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
+  File "${DIST}\x86\velquin.dll"
+  !insertmacro CheckErrors "Copying the 32-bit libraries"
+  !insertmacro Register 64 "$SYSDIR\dravik.dll" "$SYSDIR\velquin.dll"
+  !insertmacro Register 32 "$WINDIR\SysWOW64\dravik.dll" "$WINDIR\SysWOW64\velquin.dll"
+!else
+  SetOutPath "$SYSDIR"
+  !insertmacro SetAside "$SYSDIR\dravik.dll" $Prev32Dravik
+  File "${DIST}\x86\dravik.dll"
+  !insertmacro SetAside "$SYSDIR\velquin.dll" $Prev32Velquin
+  File "${DIST}\x86\velquin.dll"
+  !insertmacro CheckErrors "Copying the libraries"
+  !insertmacro Register 32 "$SYSDIR\dravik.dll" "$SYSDIR\velquin.dll"
+!endif
 
   ClearErrors
+  SetRegView ${NATIVE_VIEW}
   !include "${DIST}\wheel_data_install.nsh"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -261,14 +286,14 @@ Section "Install"
   SetOutPath "$INSTDIR"
   CreateDirectory "${MENU_FOLDER}"
   !insertmacro SetAside "${CHECK_SHORTCUT}" $PrevShortcut
-  ${If} ${RunningX64}
-    CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" \
-      '/k ""$INSTDIR\wheel-check.exe" & "$INSTDIR\wheel-check-32.exe""' "" "" SW_SHOWNORMAL "" \
-      "Checks whether the wheel will rumble in games, and says why not"
-  ${Else}
-    CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" '/k ""$INSTDIR\wheel-check-32.exe""' \
-      "" "" SW_SHOWNORMAL "" "Checks whether the wheel will rumble in games, and says why not"
-  ${EndIf}
+!ifdef X64
+  CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" \
+    '/k ""$INSTDIR\wheel-check.exe" & "$INSTDIR\wheel-check-32.exe""' "" "" SW_SHOWNORMAL "" \
+    "Checks whether the wheel will rumble in games, and says why not"
+!else
+  CreateShortCut "${CHECK_SHORTCUT}" "$SYSDIR\cmd.exe" '/k ""$INSTDIR\wheel-check-32.exe""' \
+    "" "" SW_SHOWNORMAL "" "Checks whether the wheel will rumble in games, and says why not"
+!endif
   !insertmacro CheckErrors "Creating the Start-menu shortcut"
 
   ; Done: what was moved aside is no longer needed.
@@ -276,25 +301,23 @@ Section "Install"
   !insertmacro DropAside "$INSTDIR\wheel-check.exe" $PrevCheck64
   !insertmacro DropAside "$INSTDIR\wheel-check-32.exe" $PrevCheck32
   !insertmacro DropAside "${CHECK_SHORTCUT}" $PrevShortcut
-  ${If} ${RunningX64}
-    ${DisableX64FSRedirection}
-    !insertmacro DropAside "$WINDIR\System32\dravik.dll" $Prev64Dravik
-    !insertmacro DropAside "$WINDIR\System32\velquin.dll" $Prev64Velquin
-    ${EnableX64FSRedirection}
-    !insertmacro DropAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
-    !insertmacro DropAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
-  ${Else}
-    !insertmacro DropAside "$SYSDIR\dravik.dll" $Prev32Dravik
-    !insertmacro DropAside "$SYSDIR\velquin.dll" $Prev32Velquin
-  ${EndIf}
+!ifdef X64
+  !insertmacro DropAside "$SYSDIR\dravik.dll" $Prev64Dravik
+  !insertmacro DropAside "$SYSDIR\velquin.dll" $Prev64Velquin
+  !insertmacro DropAside "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
+  !insertmacro DropAside "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
+!else
+  !insertmacro DropAside "$SYSDIR\dravik.dll" $Prev32Dravik
+  !insertmacro DropAside "$SYSDIR\velquin.dll" $Prev32Velquin
+!endif
 SectionEnd
 
 ; A failed installation (an Abort above, or a file NSIS could not write) undoes what this run
 ; did, newest first. The exit code set at the failure stays.
 Function .onInstFailed
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  ; Out of $INSTDIR, which may be this process's current folder and could not be removed then.
+  SetOutPath "$TEMP"
+  SetRegView ${NATIVE_VIEW}
   ClearErrors
   ${If} $HadListing == 0
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
@@ -303,23 +326,21 @@ Function .onInstFailed
     !include "${DIST}\wheel_data_uninstall.nsh"
   ${EndIf}
   SetRegView default
-  ${If} ${RunningX64}
-    !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
-    !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
-    !insertmacro PutBack "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
-    !insertmacro PutBack "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
-    !insertmacro DropClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
-    !insertmacro DropClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
-    ${DisableX64FSRedirection}
-    !insertmacro PutBack "$WINDIR\System32\velquin.dll" $Prev64Velquin
-    !insertmacro PutBack "$WINDIR\System32\dravik.dll" $Prev64Dravik
-    ${EnableX64FSRedirection}
-  ${Else}
-    !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
-    !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
-    !insertmacro PutBack "$SYSDIR\velquin.dll" $Prev32Velquin
-    !insertmacro PutBack "$SYSDIR\dravik.dll" $Prev32Dravik
-  ${EndIf}
+!ifdef X64
+  !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
+  !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
+  !insertmacro DropClass 64 ${VELQUIN_CLSID} $HadClass64Velquin
+  !insertmacro DropClass 64 ${DRAVIK_CLSID} $HadClass64Dravik
+  !insertmacro PutBack "$WINDIR\SysWOW64\velquin.dll" $Prev32Velquin
+  !insertmacro PutBack "$WINDIR\SysWOW64\dravik.dll" $Prev32Dravik
+  !insertmacro PutBack "$SYSDIR\velquin.dll" $Prev64Velquin
+  !insertmacro PutBack "$SYSDIR\dravik.dll" $Prev64Dravik
+!else
+  !insertmacro DropClass 32 ${VELQUIN_CLSID} $HadClass32Velquin
+  !insertmacro DropClass 32 ${DRAVIK_CLSID} $HadClass32Dravik
+  !insertmacro PutBack "$SYSDIR\velquin.dll" $Prev32Velquin
+  !insertmacro PutBack "$SYSDIR\dravik.dll" $Prev32Dravik
+!endif
   !insertmacro PutBack "${CHECK_SHORTCUT}" $PrevShortcut
   RMDir "${MENU_FOLDER}"
   !insertmacro PutBack "$INSTDIR\wheel-check-32.exe" $PrevCheck32
@@ -337,9 +358,7 @@ Var Pending
 
 Function un.onInit
   SetShellVarContext all
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView ${NATIVE_VIEW}
   StrCpy $Failed 0
   StrCpy $Pending 0
 FunctionEnd
@@ -375,23 +394,21 @@ FunctionEnd
 !macroend
 
 Section "Uninstall"
-  ${If} ${RunningX64}
-    ${DisableX64FSRedirection}
-    !insertmacro RemoveFile "$WINDIR\System32\dravik.dll"
-    !insertmacro RemoveFile "$WINDIR\System32\velquin.dll"
-    ${EnableX64FSRedirection}
-    !insertmacro RemoveFile "$WINDIR\SysWOW64\dravik.dll"
-    !insertmacro RemoveFile "$WINDIR\SysWOW64\velquin.dll"
-    SetRegView 64
-    !insertmacro RemoveClasses
-    SetRegView 32
-    !insertmacro RemoveClasses
-    SetRegView 64
-  ${Else}
-    !insertmacro RemoveFile "$SYSDIR\dravik.dll"
-    !insertmacro RemoveFile "$SYSDIR\velquin.dll"
-    !insertmacro RemoveClasses
-  ${EndIf}
+!ifdef X64
+  !insertmacro RemoveFile "$SYSDIR\dravik.dll"
+  !insertmacro RemoveFile "$SYSDIR\velquin.dll"
+  !insertmacro RemoveFile "$WINDIR\SysWOW64\dravik.dll"
+  !insertmacro RemoveFile "$WINDIR\SysWOW64\velquin.dll"
+  SetRegView 64
+  !insertmacro RemoveClasses
+  SetRegView 32
+  !insertmacro RemoveClasses
+  SetRegView 64
+!else
+  !insertmacro RemoveFile "$SYSDIR\dravik.dll"
+  !insertmacro RemoveFile "$SYSDIR\velquin.dll"
+  !insertmacro RemoveClasses
+!endif
   ; The wheel's own keys go; the user's Amplify and calibration values stay.
   !include "${DIST}\wheel_data_uninstall.nsh"
   !include "${DIST}\wheel_data_uninstall_check.nsh"

@@ -275,6 +275,55 @@ std::string WheelDataNsisUninstallCheck(const std::vector<RegEntry>& entries) {
     return out;
 }
 
+std::vector<RegEntry> ClassRegistrationData(const std::string& dravikPath,
+                                            const std::string& velquinPath) {
+    const auto key = [](const GUID& clsid, const char* suffix) {
+        return "Software\\Classes\\" + wheel::ClsidKey(clsid) + suffix;
+    };
+    const GUID& dravik = wheel::kDravikClsid;
+    const GUID& velquin = wheel::kVelquinClsid;
+    return {
+        {HKEY_LOCAL_MACHINE, key(dravik, ""), "", REG_SZ, Text(wheel::kDravikDescription)},
+        {HKEY_LOCAL_MACHINE, key(dravik, "\\InProcServer32"), "", REG_SZ, Text(dravikPath),
+         "\"${DRAVIK}\""},
+        {HKEY_LOCAL_MACHINE, key(dravik, "\\InProcServer32"), "ThreadingModel", REG_SZ,
+         Text(wheel::kThreadingModel)},
+        {HKEY_LOCAL_MACHINE, key(velquin, ""), "", REG_SZ, Text(wheel::kVelquinDescription)},
+        {HKEY_LOCAL_MACHINE, key(velquin, "\\InProcServer32"), "", REG_SZ, Text(velquinPath),
+         "\"${VELQUIN}\""},
+        {HKEY_LOCAL_MACHINE, key(velquin, "\\InProcServer32"), "ThreadingModel", REG_SZ,
+         Text(wheel::kThreadingModel)},
+        {HKEY_LOCAL_MACHINE, key(velquin, "\\InProcHandler32"), "", REG_SZ,
+         Text(wheel::kVelquinInProcHandler)},
+    };
+}
+
+std::string ClassRegistrationNsis() {
+    const std::vector<RegEntry> entries = ClassRegistrationData("", "");
+    const auto value = [](const RegEntry& entry) {
+        return entry.nsisValue ? std::string(entry.nsisValue)
+                               : NsisQuote(std::string(entry.data.begin(), entry.data.end() - 1));
+    };
+    std::string out = "!macro WheelWriteClasses DRAVIK VELQUIN\n";
+    for (const RegEntry& entry : entries) {
+        out += "  WriteRegStr HKLM " + NsisQuote(entry.key) + " " + NsisQuote(entry.valueName) +
+               " " + value(entry) + "\n";
+    }
+    out += "!macroend\n!macro WheelCheckClasses DRAVIK VELQUIN\n";
+    for (const RegEntry& entry : entries) {
+        // What was found goes in the message: the quoted text is reopened for "$0'".
+        std::string message =
+            NsisQuote("Registration check: HKLM\\" + entry.key + " " +
+                      (entry.valueName.empty() ? "(default)" : entry.valueName) + " is '");
+        message.pop_back();
+        // StrCmpS: a path or name that differs only in case is not what was written.
+        out += "  ClearErrors\n  ReadRegStr $0 HKLM " + NsisQuote(entry.key) + " " +
+               NsisQuote(entry.valueName) + "\n  IfErrors +2\n  StrCmpS $0 " + value(entry) +
+               " +3\n  DetailPrint " + message + "$0'\"\n  IntOp $R9 $R9 + 1\n";
+    }
+    return out + "!macroend\n";
+}
+
 std::string WheelDataNsisDefines() {
     return "!define WHEEL_FF_KEY " + NsisQuote(wheel::OemForceFeedbackKey()) + "\n";
 }

@@ -19,6 +19,9 @@ struct RegEntry {
     std::string valueName;
     DWORD type;
     std::vector<uint8_t> data;
+    // For the installer script: the value as NSIS text written verbatim (a macro parameter such
+    // as "${DRAVIK}") instead of `data`.
+    const char* nsisValue = nullptr;
 };
 
 // Every key and value, parents before children.
@@ -43,6 +46,17 @@ std::string WheelDataNsisUninstall(const std::vector<RegEntry>& entries);
 // and the OEM key when it is left empty.
 std::string WheelDataNsisUninstallCheck();
 std::string WheelDataNsisUninstallCheck(const std::vector<RegEntry>& entries);
+// The COM classes of one bitness as the installers write them, with the same values as
+// DllRegisterServer: each class key's description, InProcServer32 (the installed file,
+// ThreadingModel "Both") and the sheet's InProcHandler32. The keys are under
+// HKLM\Software\Classes, where HKEY_CLASSES_ROOT's writes go for an administrator.
+std::vector<RegEntry> ClassRegistrationData(const std::string& dravikPath,
+                                            const std::string& velquinPath);
+// NSIS macros over that table, used once per registry view: `WheelWriteClasses DRAVIK VELQUIN`
+// writes it, and `WheelCheckClasses DRAVIK VELQUIN` reads every value back and adds one to
+// $R9 (and prints what it found) for each that is not exactly what was written.
+std::string ClassRegistrationNsis();
+
 // The force-feedback key's name as an NSIS define (WHEEL_FF_KEY).
 std::string WheelDataNsisDefines();
 

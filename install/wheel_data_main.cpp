@@ -1,7 +1,7 @@
 // wheel-data: prints the wheel's registry data as a .reg file or as installer script lines,
-// or on Windows writes it into the registry ("wheel-data write"). "wheel-data
-// virtual-wheel-guid" prints the virtual wheel's instance GUID as REG_BINARY hex, the "GUID"
-// value by which the Calibration page finds the wheel's DirectInput key.
+// the COM classes as installer macros ("nsis-classes"), or on Windows writes it into the registry
+// ("wheel-data write"). "wheel-data virtual-wheel-guid" prints the virtual wheel's instance GUID as
+// REG_BINARY hex, the "GUID" value by which the Calibration page finds the wheel's DirectInput key.
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
         std::fputs(install::WheelDataNsisUninstallCheck().c_str(), stdout);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "nsis-classes") == 0) {
+        std::fputs(install::ClassRegistrationNsis().c_str(), stdout);
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "nsis-defines") == 0) {
         std::fputs(install::WheelDataNsisDefines().c_str(), stdout);
         return 0;
@@ -50,6 +54,6 @@ int main(int argc, char** argv) {
 #endif
     std::fprintf(stderr,
                  "usage: wheel-data reg | nsis-install | nsis-uninstall | nsis-uninstall-check | "
-                 "nsis-defines | virtual-wheel-guid | write\n");
+                 "nsis-classes | nsis-defines | virtual-wheel-guid | write\n");
     return 2;
 }

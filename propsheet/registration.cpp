@@ -11,13 +11,13 @@ void RegisterSheet(wheel::RegistryApi& registry, const char* modulePath) {
     const wheel::FixedName handlerKey =
         wheel::ClsidKeyText(wheel::kVelquinClsid, "\\InProcHandler32");
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, clsidKey.c_str(), nullptr,
-                             kServerDescription, true);
+                             wheel::kVelquinDescription, true);
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, serverKey.c_str(), nullptr, modulePath,
                              true);
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, serverKey.c_str(), "ThreadingModel",
-                             kThreadingModel, true);
+                             wheel::kThreadingModel, true);
     wheel::SetRegistryString(registry, HKEY_CLASSES_ROOT, handlerKey.c_str(), nullptr,
-                             kInProcHandler, true);
+                             wheel::kVelquinInProcHandler, true);
 }
 
 }  // namespace velquin

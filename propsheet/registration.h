@@ -7,11 +7,6 @@
 
 namespace velquin {
 
-inline constexpr char kServerDescription[] = "USB Vibration Racing Wheel Property Sheet DLL";
-inline constexpr char kThreadingModel[] = "Both";
-// The platform's game-controller handler; only named here.
-inline constexpr char kInProcHandler[] = "gchand.dll";
-
 void RegisterSheet(wheel::RegistryApi& registry, const char* modulePath);
 
 }  // namespace velquin

@@ -310,6 +310,32 @@ TEST(RegisterDriver, WritesExactlyTheFourValues) {
     EXPECT_EQ(registry.OpenHandles(), 0u);
 }
 
+// The installers write the classes themselves, from their own table: it must hold exactly what
+// DllRegisterServer writes (administrator writes to HKEY_CLASSES_ROOT land in
+// HKLM\\Software\\Classes), so the two ways of registering can never drift apart.
+TEST(RegisterDriver, InstallerTableHoldsWhatDllRegisterServerWrites) {
+    const char velquinPath[] = "C:\\Windows\\System32\\velquin.dll";
+    hosted::MemoryRegistry selfRegistered;
+    dravik::RegisterDriver(selfRegistered, kPath);
+    velquin::RegisterSheet(selfRegistered, velquinPath);
+
+    hosted::MemoryRegistry installed;
+    std::vector<install::RegEntry> entries = install::ClassRegistrationData(kPath, velquinPath);
+    for (const install::RegEntry& entry : install::WheelRegistryData()) {
+        if (entry.key == wheel::OemForceFeedbackKey() && entry.valueName == "CLSID") {
+            entries.push_back(entry);
+        }
+    }
+    const std::string classes = "Software\\Classes\\";
+    for (const install::RegEntry& entry : entries) {
+        const bool isClass = entry.key.rfind(classes, 0) == 0;
+        installed.PutValue(isClass ? HKEY_CLASSES_ROOT : entry.root,
+                           isClass ? entry.key.substr(classes.size()) : entry.key, entry.valueName,
+                           entry.type, entry.data.data(), entry.data.size());
+    }
+    EXPECT_EQ(Dump(installed), Dump(selfRegistered));
+}
+
 TEST(RegisterDriver, TwiceLeavesTheSameRegistry) {
     hosted::MemoryRegistry registry;
     dravik::RegisterDriver(registry, kPath);
