@@ -21,6 +21,17 @@
 ; copy and returns at once unless it is started in place: `uninstall.exe /S _?=<its folder>`,
 ; which is what the quiet uninstall string says, so that exit code reaches the caller.
 ;
+; A file in use (a DLL a game holds, the running uninstaller) is never scheduled for deletion by
+; its own path, which a reinstall before the restart would fill again: it is renamed to a name
+; of its own (<file>.<n>.old) and only that name goes at the restart (a running uninstaller that
+; this Windows will not rename still goes by its path, with its folder). A restart operation still
+; pending that would delete or replace one of the files an installation writes (an older
+; uninstaller scheduled files by their paths) is taken off Windows' list once it has succeeded.
+; Exit codes: 2 a file or registry write failed, 3 a registration could not be verified, 4 the
+; x86 installer on 64-bit Windows, 5 a restart is pending for one of its files and Windows' list
+; of them cannot be changed, 6 a newer version is installed and was kept, 740 not started as an
+; administrator.
+;
 ; makensis -DARCH=x64|x86 -DDIST=<folder with x64\ and x86\ DLLs and the generated .nsh files>
 ;   -DOUTFILE=<exe>
 !if "${ARCH}" == "x64"
@@ -38,6 +49,7 @@
 !endif
 !include x64.nsh
 !include LogicLib.nsh
+!include WordFunc.nsh
 !include "${DIST}\version.nsh"
 !include "${DIST}\wheel_data_defines.nsh"
 !include "${DIST}\wheel_data_classes.nsh"
@@ -47,16 +59,20 @@
 !define VELQUIN_CLSID "{6E3D9B27-2D71-5A08-94C2-5B07E1A3D86F}"
 !define DRAVIK_CLSID "{41C7A5E3-2D71-5A08-8B6D-20F94E7C13A5}"
 !define MENU_FOLDER "$SMPROGRAMS\Talvex DX"
+!define SESSION_MANAGER "SYSTEM\CurrentControlSet\Control\Session Manager"
 !define CHECK_SHORTCUT "${MENU_FOLDER}\Check the wheel.lnk"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin
+; The compiled default; an earlier installation's folder (its listing's InstallLocation, read in
+; the installer's own registry view) takes its place, and /D= takes the place of both.
 !if "${ARCH}" == "x64"
   InstallDir "$PROGRAMFILES64\Talvex DX"
 !else
   InstallDir "$PROGRAMFILES\Talvex DX"
 !endif
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 AllowSkipFiles off
 
@@ -74,8 +90,8 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 
-; Each target's state before this run, for the undo after a failure: "file" (moved aside to
-; <target>.previous and put back), "other" (something that is not ours, left alone), "none"
+; Each target's state before this run, for the undo after a failure: the name it was moved
+; aside to (put back by the undo), "other" (something that is not ours, left alone), "none"
 ; (whatever is there afterwards came from this run) or empty (not reached, nothing to undo).
 Var Prev64Dravik
 Var Prev64Velquin
@@ -93,38 +109,55 @@ Var HadClass32Dravik
 Var HadClass32Velquin
 Var HadWheelData
 Var HadListing
+; The installation this one replaces, from its listing ("" when there is none).
+Var PrevLocation
+Var PrevVersion
 
-; Moves an existing file aside before it is overwritten, so a failure can put it back.
+; VAR = PATH.<n>.old for the smallest n not taken: a name of this file's own, which neither an
+; earlier run's leftovers (still held, or waiting for a restart) nor anything installed uses.
+!macro UniqueName PATH VAR
+  StrCpy $R1 1
+  ${DoWhile} ${FileExists} "${PATH}.$R1.old"
+    IntOp $R1 $R1 + 1
+  ${Loop}
+  StrCpy ${VAR} "${PATH}.$R1.old"
+!macroend
+
+; Moves an existing file aside before it is overwritten, so a failure can put it back. A file in
+; use can be renamed, though not deleted or overwritten.
 !macro SetAside PATH STATE
   ${If} ${FileExists} "${PATH}\*.*"
     StrCpy ${STATE} other
   ${ElseIf} ${FileExists} "${PATH}"
-    Delete "${PATH}.previous"
+    !insertmacro UniqueName "${PATH}" ${STATE}
     ClearErrors
-    Rename "${PATH}" "${PATH}.previous"
+    Rename "${PATH}" ${STATE}
     ${If} ${Errors}
       DetailPrint "Moving ${PATH} aside failed"
       SetErrorLevel 2
       Abort "Moving ${PATH} aside failed"
     ${EndIf}
-    StrCpy ${STATE} file
   ${Else}
     StrCpy ${STATE} none
   ${EndIf}
 !macroend
 
 !macro PutBack PATH STATE
-  ${If} ${STATE} == file
+  ${If} ${STATE} == none
     Delete "${PATH}"
-    Rename "${PATH}.previous" "${PATH}"
-  ${ElseIf} ${STATE} == none
+  ${ElseIf} ${STATE} != other
+  ${AndIf} ${STATE} != ""
     Delete "${PATH}"
+    Rename ${STATE} "${PATH}"
   ${EndIf}
 !macroend
 
+; The old file goes now, or (still in use) at the next restart, under its own set-aside name.
 !macro DropAside PATH STATE
-  ${If} ${STATE} == file
-    Delete /REBOOTOK "${PATH}.previous"
+  ${If} ${STATE} != none
+  ${AndIf} ${STATE} != other
+  ${AndIf} ${STATE} != ""
+    Delete /REBOOTOK ${STATE}
   ${EndIf}
 !macroend
 
@@ -178,6 +211,181 @@ Var HadListing
   ${EndIf}
 !macroend
 
+; The restart operations Windows has pending (MoveFileEx's, kept as a REG_MULTI_SZ of
+; source/target pairs of "\??\"-prefixed paths, a target "!"-prefixed when it may replace a file,
+; an empty target for a deletion). One that would delete or replace a file this installation
+; writes is taken off once the installation has succeeded; if the list cannot be changed, the
+; installer refuses to start.
+Var PfKey
+Var PfBuffer
+Var PfOut
+Var PfSize
+Var PfRead
+Var PfEnd
+Var PfWrite
+Var PfNext
+Var PfFound
+
+; $R3 = 1 when the path in $R9 (as the list holds it) is one of this installation's files.
+Function IsTarget
+  StrCpy $R3 $R9 1
+  ${If} $R3 == "!"
+    StrCpy $R9 $R9 "" 1
+  ${EndIf}
+  StrCpy $R3 $R9 4
+  ${If} $R3 == "\??\"
+    StrCpy $R9 $R9 "" 4
+  ${EndIf}
+  StrCpy $R3 0
+!ifdef X64
+  ${If} $R9 == "$SYSDIR\dravik.dll"
+  ${OrIf} $R9 == "$SYSDIR\velquin.dll"
+  ${OrIf} $R9 == "$WINDIR\SysWOW64\dravik.dll"
+  ${OrIf} $R9 == "$WINDIR\SysWOW64\velquin.dll"
+  ${OrIf} $R9 == "$INSTDIR\wheel-check.exe"
+!else
+  ${If} $R9 == "$SYSDIR\dravik.dll"
+  ${OrIf} $R9 == "$SYSDIR\velquin.dll"
+!endif
+  ${OrIf} $R9 == "$INSTDIR\wheel-check-32.exe"
+  ${OrIf} $R9 == "$INSTDIR\uninstall.exe"
+  ${OrIf} $R9 == "${CHECK_SHORTCUT}"
+    StrCpy $R3 1
+  ${EndIf}
+FunctionEnd
+
+; Reads the string at $PfRead into $R9 and sets $PfNext past it.
+Function ReadPendingString
+  System::Call '*$PfRead(&w${NSIS_MAX_STRLEN} .R9)'
+  StrLen $R3 $R9
+  IntOp $R3 $R3 + 1
+  IntOp $R3 $R3 * 2
+  IntPtrOp $PfNext $PfRead + $R3
+FunctionEnd
+
+; Loads the list with the key opened for ACCESS (1 query, 3 query and set): $PfBuffer and
+; $PfSize, or $PfBuffer 0 when there is none. $PfKey stays open for the caller to close.
+Function LoadPending
+  Pop $R4
+  StrCpy $PfBuffer 0
+  ; HKEY_LOCAL_MACHINE, sign-extended as a handle is.
+  System::Call 'advapi32::RegOpenKeyExW(p -2147483646, w "${SESSION_MANAGER}", i 0, i R4, *p .s) i .R3'
+  Pop $PfKey
+  ${If} $R3 != 0
+    StrCpy $PfKey 0
+    Return
+  ${EndIf}
+  System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, *i .R4, p 0, *i 0 .R5) i .R3'
+  ${If} $R3 != 0
+  ${OrIf} $R4 != 7
+    Return
+  ${EndIf}
+  StrCpy $PfSize $R5
+  ; Zeroed, with room past the end for one read of the longest string.
+  IntOp $R6 ${NSIS_MAX_STRLEN} * 2
+  IntOp $R6 $R6 + $PfSize
+  IntOp $R6 $R6 + 8
+  System::Alloc $R6
+  Pop $PfBuffer
+  System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, p 0, p $PfBuffer, *i $PfSize .R5) i .R3'
+  ${If} $R3 != 0
+    System::Free $PfBuffer
+    StrCpy $PfBuffer 0
+  ${EndIf}
+  IntPtrOp $PfEnd $PfBuffer + $PfSize
+FunctionEnd
+
+Function ClosePending
+  ${If} $PfBuffer != 0
+    System::Free $PfBuffer
+    StrCpy $PfBuffer 0
+  ${EndIf}
+  ${If} $PfKey != 0
+    System::Call 'advapi32::RegCloseKey(p $PfKey)'
+    StrCpy $PfKey 0
+  ${EndIf}
+FunctionEnd
+
+; $PfFound = the first of this installation's files that the list names, or "".
+Function FindPendingTarget
+  StrCpy $PfFound ""
+  Push 1
+  Call LoadPending
+  ${If} $PfBuffer != 0
+    StrCpy $PfRead $PfBuffer
+    ${DoWhile} $PfRead P< $PfEnd
+      Call ReadPendingString
+      StrCpy $PfRead $PfNext
+      StrCpy $R8 $R9
+      Call IsTarget
+      ${If} $R3 == 1
+        StrCpy $PfFound $R9
+        ${Break}
+      ${EndIf}
+    ${Loop}
+  ${EndIf}
+  Call ClosePending
+FunctionEnd
+
+; Writes the list back without the pairs that name one of this installation's files.
+Function DropPendingTargets
+  Push 3
+  Call LoadPending
+  ${If} $PfBuffer == 0
+    Call ClosePending
+    Return
+  ${EndIf}
+  IntOp $R6 $PfSize + 4
+  System::Alloc $R6
+  Pop $PfOut
+  StrCpy $PfWrite $PfOut
+  StrCpy $PfRead $PfBuffer
+  StrCpy $R7 0
+  ${DoWhile} $PfRead P< $PfEnd
+    StrCpy $R8 $PfRead
+    Call ReadPendingString
+    ; An empty source is the list's closing terminator.
+    ${If} $R9 == ""
+      ${Break}
+    ${EndIf}
+    Call IsTarget
+    StrCpy $R2 $R3
+    StrCpy $PfRead $PfNext
+    ${If} $PfRead P< $PfEnd
+      Call ReadPendingString
+      Call IsTarget
+      ${If} $R3 == 1
+        StrCpy $R2 1
+      ${EndIf}
+      StrCpy $PfRead $PfNext
+    ${EndIf}
+    ${If} $R2 == 1
+      IntOp $R7 $R7 + 1
+    ${Else}
+      IntPtrOp $R3 $PfRead - $R8
+      System::Call 'kernel32::RtlMoveMemory(p $PfWrite, p R8, p R3)'
+      IntPtrOp $PfWrite $PfWrite + $R3
+    ${EndIf}
+  ${Loop}
+  ${If} $R7 != 0
+    ${If} $PfWrite == $PfOut
+      System::Call 'advapi32::RegDeleteValueW(p $PfKey, w "PendingFileRenameOperations") i .R3'
+    ${Else}
+      ; The closing terminator (the buffer is zeroed).
+      IntPtrOp $PfWrite $PfWrite + 2
+      IntPtrOp $R6 $PfWrite - $PfOut
+      System::Call 'advapi32::RegSetValueExW(p $PfKey, w "PendingFileRenameOperations", i 0, i 7, p $PfOut, i R6) i .R3'
+    ${EndIf}
+    ${If} $R3 == 0
+      DetailPrint "Took $R7 restart operations on this installation's files off Windows' list"
+    ${Else}
+      DetailPrint "Could not take the restart operations on this installation's files off Windows' list ($R3)"
+    ${EndIf}
+  ${EndIf}
+  System::Free $PfOut
+  Call ClosePending
+FunctionEnd
+
 Function .onInit
   ; The shortcut is for every user of the machine, like the libraries.
   SetShellVarContext all
@@ -186,6 +394,50 @@ Function .onInit
     MessageBox MB_OK|MB_ICONSTOP "This installer is for 32-bit Windows; on 64-bit Windows run TalvexDX-Setup-${VERSION}-x64.exe." /SD IDOK
     SetErrorLevel 4
     Quit
+  ${EndIf}
+!endif
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "Admin"
+    MessageBox MB_OK|MB_ICONSTOP "Installing the wheel software needs an administrator: right-click the installer and choose $\"Run as administrator$\"." /SD IDOK
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+
+  ; An installation already there: its version decides whether this one may replace it (its
+  ; folder is used through InstallDirRegKey).
+  SetRegView ${NATIVE_VIEW}
+  ReadRegStr $PrevLocation HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $PrevVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  SetRegView default
+  ${If} $PrevVersion != ""
+    ${VersionCompare} $PrevVersion "${VERSION}" $0
+    ${If} $0 == 1
+      MessageBox MB_YESNO|MB_ICONQUESTION "A newer version of the wheel software ($PrevVersion) is installed. Replace it with version ${VERSION}?" /SD IDNO IDYES replace
+      SetErrorLevel 6
+      Quit
+      replace:
+    ${EndIf}
+  ${EndIf}
+
+  ; A restart pending that would delete one of the files about to be written: the operation is
+  ; taken off the list after a successful installation, so the list must be writable.
+  Call FindPendingTarget
+  ${If} $PfFound != ""
+    Push 3
+    Call LoadPending
+    StrCpy $R0 $PfKey
+    Call ClosePending
+    ${If} $R0 == 0
+      MessageBox MB_OK|MB_ICONSTOP "Windows has yet to finish removing $PfFound at a restart. Restart Windows first, then run the installer again." /SD IDOK
+      SetErrorLevel 5
+      Quit
+    ${EndIf}
+  ${EndIf}
+
+!ifdef X64
+  ${If} ${IsNativeARM64}
+    MessageBox MB_OK|MB_ICONINFORMATION "This is Windows on ARM: x64 and x86 games will find the wheel's force feedback, but the Game Controllers control panel cannot show the wheel's property sheet here." /SD IDOK
   ${EndIf}
 !endif
 FunctionEnd
@@ -272,6 +524,9 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Talvex"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$SYSDIR\velquin.dll,0"
+  ; In KiB: every file this installer puts on the disk (measured when it was built).
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${ESTIMATED_KB}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
@@ -310,6 +565,20 @@ Section "Install"
   !insertmacro DropAside "$SYSDIR\dravik.dll" $Prev32Dravik
   !insertmacro DropAside "$SYSDIR\velquin.dll" $Prev32Velquin
 !endif
+
+  ; Nothing a restart has pending may take what was just written.
+  Call DropPendingTargets
+
+  ; Installed into another folder (/D=) than the one before: the old folder's uninstaller and
+  ; wheel checks would be orphans of the one listing, so they go.
+  ${If} $PrevLocation != ""
+  ${AndIf} $PrevLocation != $INSTDIR
+  ${AndIf} ${FileExists} "$PrevLocation\uninstall.exe"
+    Delete /REBOOTOK "$PrevLocation\uninstall.exe"
+    Delete /REBOOTOK "$PrevLocation\wheel-check.exe"
+    Delete /REBOOTOK "$PrevLocation\wheel-check-32.exe"
+    RMDir "$PrevLocation"
+  ${EndIf}
 SectionEnd
 
 ; A failed installation (an Abort above, or a file NSIS could not write) undoes what this run
@@ -363,16 +632,27 @@ Function un.onInit
   StrCpy $Pending 0
 FunctionEnd
 
-; Deletes a file, now or (when it is in use) at the next restart, and counts what is left.
+; Deletes a file now or, when it is in use, renames it to a name of its own and has only that
+; name deleted at the next restart; counts what is left. Something else in its place (a folder)
+; is not ours to remove.
 !macro RemoveFile PATH
-  SetRebootFlag false
-  Delete /REBOOTOK "${PATH}"
-  ${If} ${FileExists} "${PATH}"
-    ${If} ${RebootFlag}
-      IntOp $Pending $Pending + 1
-    ${Else}
+  Delete "${PATH}"
+  ${If} ${FileExists} "${PATH}\*.*"
+    DetailPrint "Could not remove ${PATH}"
+    IntOp $Failed $Failed + 1
+  ${ElseIf} ${FileExists} "${PATH}"
+    !insertmacro UniqueName "${PATH}" $R0
+    ClearErrors
+    Rename "${PATH}" $R0
+    ${If} ${Errors}
       DetailPrint "Could not remove ${PATH}"
       IntOp $Failed $Failed + 1
+    ${Else}
+      Delete /REBOOTOK $R0
+      ${If} ${FileExists} $R0
+        DetailPrint "${PATH} is in use: it goes at the next restart"
+        IntOp $Pending $Pending + 1
+      ${EndIf}
     ${EndIf}
   ${EndIf}
 !macroend
@@ -392,6 +672,13 @@ FunctionEnd
     IntOp $Failed $Failed + 1
   ${EndIf}
 !macroend
+
+; The interactive uninstaller says when a restart is needed.
+Function un.onUninstSuccess
+  ${If} $Pending != 0
+    MessageBox MB_OK|MB_ICONINFORMATION "Some files were in use. They will be removed when Windows restarts." /SD IDOK
+  ${EndIf}
+FunctionEnd
 
 Section "Uninstall"
 !ifdef X64
@@ -418,14 +705,69 @@ Section "Uninstall"
   !insertmacro RemoveFile "$INSTDIR\wheel-check-32.exe"
   !insertmacro RemoveFile "${CHECK_SHORTCUT}"
   RMDir "${MENU_FOLDER}"
-  ; Started in place, the uninstaller is the running program: it and its folder go at the next
-  ; restart. Started from NSIS's copy, both go now.
+  ; Started in place, the uninstaller is the running program: it moves itself out of the folder
+  ; (Windows renames a running program, though it does not delete one) and goes at the next
+  ; restart under that name, so the folder can go now. Where it cannot be moved, it and the
+  ; folder go at the restart by their own names, as they always did (an installation before
+  ; then takes those operations off Windows' list). Started from NSIS's copy, it is an ordinary
+  ; file.
+  SetOutPath "$TEMP"
+  StrCpy $R5 ""
   ${If} $EXEDIR == $INSTDIR
-    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
-    RMDir /REBOOTOK "$INSTDIR"
+    GetTempFileName $R0 "$TEMP"
+    Delete $R0
+    ClearErrors
+    Rename "$EXEPATH" $R0
+    ${If} ${Errors}
+      StrCpy $R5 self
+      Delete /REBOOTOK "$EXEPATH"
+    ${Else}
+      Delete /REBOOTOK $R0
+    ${EndIf}
   ${Else}
     !insertmacro RemoveFile "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR"
+  ${EndIf}
+  ; A folder that another program holds (a "Check the wheel" window open in it) goes at the next
+  ; restart and says so; one that still has something else in it is left.
+  RMDir "$INSTDIR"
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    StrCpy $R4 ""
+    FindFirst $R2 $R3 "$INSTDIR\*.*"
+    ${DoWhile} $R3 != ""
+      ${If} $R3 != "."
+      ${AndIf} $R3 != ".."
+      ${AndIf} "$R5$R3" != "selfuninstall.exe"
+        StrCpy $R4 $R3
+      ${EndIf}
+      FindNext $R2 $R3
+    ${Loop}
+    FindClose $R2
+    ; Held: the folder itself is open elsewhere (a current folder is), so it cannot be opened
+    ; without sharing (ERROR_SHARING_VIOLATION). Without the uninstaller in it, failing to
+    ; remove it empty says as much.
+    StrCpy $R6 1
+    ${If} $R5 == self
+      System::Call 'kernel32::CreateFileW(w "$INSTDIR", i 0x80000000, i 0, p 0, i 3, i 0x02000000, p 0) p .R7 ?e'
+      Pop $R6
+      ${If} $R6 == 32
+        StrCpy $R6 1
+      ${Else}
+        System::Call 'kernel32::CloseHandle(p R7)'
+        StrCpy $R6 0
+      ${EndIf}
+    ${EndIf}
+    ClearErrors
+    ${If} $R4 == ""
+      RMDir /REBOOTOK "$INSTDIR"
+    ${EndIf}
+    ${If} $R4 != ""
+    ${OrIf} ${Errors}
+      DetailPrint "Could not remove $INSTDIR"
+      IntOp $Failed $Failed + 1
+    ${ElseIf} $R6 == 1
+      DetailPrint "$INSTDIR is in use: it goes at the next restart"
+      IntOp $Pending $Pending + 1
+    ${EndIf}
   ${EndIf}
   ${If} $Pending != 0
     SetRebootFlag true
