@@ -6,6 +6,7 @@
 //                      WheelTestsHolderStop and puts the event's rights back
 //   create             creates the registered driver through COM while the test holds the event,
 //                      and stores an effect, which must wait for the event
+//   load-unload DLL    loads the library and unloads it again, counting the handles to the event
 //
 // Exit code 0 when all went as it should; a failed creation exits with its HRESULT, anything
 // else with one of the small codes below.
@@ -27,6 +28,9 @@ enum Failure {
     kRightsNotChanged,
     kDownloadFailed,
     kDidNotWait,
+    kStillLoaded,
+    kHandleNotClosed,
+    kNoHandleCount,
     kNoCom,
 };
 
@@ -115,6 +119,53 @@ int CreateDriver() {
     return result;
 }
 
+struct ObjectBasicInformation {
+    ULONG attributes;
+    ACCESS_MASK grantedAccess;
+    ULONG handleCount;
+    ULONG pointerCount;
+    ULONG reserved[10];
+};
+using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+
+// How many handles to the event exist, in every process.
+bool HandleCount(HANDLE event, ULONG* count) {
+    auto query = reinterpret_cast<QueryObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    ObjectBasicInformation info = {};
+    if (query == nullptr || query(event, 0, &info, sizeof info, nullptr) < 0) {
+        return false;
+    }
+    *count = info.handleCount;
+    return true;
+}
+
+int LoadUnload(const char* dll) {
+    HMODULE module = LoadLibraryA(dll);
+    if (module == nullptr) {
+        return static_cast<int>(HRESULT_FROM_WIN32(GetLastError()));
+    }
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    if (event == nullptr) {
+        return kNoEvent;
+    }
+    ULONG loaded = 0;
+    ULONG unloaded = 0;
+    if (!HandleCount(event, &loaded)) {
+        return kNoHandleCount;
+    }
+    FreeLibrary(module);
+    if (GetModuleHandleA(dll) != nullptr) {
+        return kStillLoaded;
+    }
+    // The count covers every process, and only this one opens or closes the event meanwhile.
+    if (!HandleCount(event, &unloaded)) {
+        return kNoHandleCount;
+    }
+    CloseHandle(event);
+    return unloaded + 1 == loaded ? 0 : kHandleNotClosed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +174,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && std::strcmp(argv[1], "create") == 0) {
         return CreateDriver();
+    }
+    if (argc == 3 && std::strcmp(argv[1], "load-unload") == 0) {
+        return LoadUnload(argv[2]);
     }
     return kBadArguments;
 }
