@@ -30,14 +30,47 @@ const GUID kIidDirectInput7A = {
 const GUID kIidJoyConfig = {
     0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
+// As long as the text needs: a finding may name many effect types and long paths.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
-    char text[1600];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(length));
+    }
     va_end(args);
     return text;
+}
+
+// Text from the ANSI calls (registry values, paths) is in the ANSI code page, which holds ASCII
+// as it is; the output is UTF-8.
+std::string Utf8FromAnsi(const std::string& text) {
+    if (text.empty()) {
+        return text;
+    }
+    const int wideLength =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wideLength <= 0) {
+        return text;
+    }
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        wideLength);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return text;
+    }
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return utf8;
 }
 
 std::string Hex(HRESULT hr) {
@@ -128,7 +161,7 @@ const char* HiveText(HKEY root) {
     return root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-// A REG_SZ value; false when the key or the value is missing or not a string.
+// A string value; false when the key or the value is missing or not a string.
 bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, const char* name,
               std::string* text) {
     HKEY raw = nullptr;
@@ -136,14 +169,18 @@ bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, c
         return false;
     }
     wheel::RegKey owner(registry, raw);
-    char buffer[1024] = {};
-    DWORD size = sizeof buffer - 1;
+    DWORD size = 0;
     DWORD type = 0;
-    if (registry.QueryValue(raw, name, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
+    if (registry.QueryValue(raw, name, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return false;
     }
+    std::string buffer(size + 1, '\0');
+    if (registry.QueryValue(raw, name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    buffer.resize(strnlen(buffer.c_str(), buffer.size()));
     *text = buffer;
     return true;
 }
@@ -564,9 +601,61 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     return {name, Verdict::Ok, found, ""};
 }
 
+// The length of the well-formed UTF-8 sequence at `text`, 0 when there is none.
+size_t Utf8Sequence(const unsigned char* text, size_t left) {
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    uint32_t point = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > left) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        point = (point << 6) | (text[i] & 0x3F);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+// A JSON string of UTF-8 text; a byte that is no part of well-formed UTF-8 becomes U+FFFD, so
+// the output is JSON whatever the text holds.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char c : text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        const size_t length = Utf8Sequence(bytes + i, text.size() - i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        ++i;
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -636,6 +725,11 @@ std::vector<CheckResult> RunChecks(const Options& options) {
     WheelFound wheelFound;
     results.push_back(CheckWheel(options, &wheelFound));
     results.push_back(RumbleTest(options, wheelFound, amplify));
+    // What the checks found holds registry text and paths in the ANSI code page.
+    for (CheckResult& result : results) {
+        result.found = Utf8FromAnsi(result.found);
+        result.advice = Utf8FromAnsi(result.advice);
+    }
     return results;
 }
 
@@ -665,9 +759,8 @@ std::string FormatText(const std::vector<CheckResult>& results) {
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
         const char* stop = !result.found.empty() && result.found.back() == '?' ? "" : ".";
-        text +=
-            Format("%-8s %u. %s: %s%s", VerdictText(result.verdict), static_cast<unsigned>(i + 1),
-                   result.name.c_str(), result.found.c_str(), stop);
+        text += Format("%-8s %u. ", VerdictText(result.verdict), static_cast<unsigned>(i + 1)) +
+                result.name + ": " + result.found + stop;
         if (result.verdict == Verdict::Problem) {
             ++problems;
             text += " What to do: " + result.advice + ".";
@@ -686,12 +779,11 @@ std::string FormatJson(const std::vector<CheckResult>& results) {
     std::string json = Format("{\"exit_code\": %d, \"checks\": [", ExitCode(results));
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
-        json += Format(
-            "%s{\"name\": %s, \"verdict\": \"%s\", \"ok\": %s, \"found\": %s, "
-            "\"advice\": %s}",
-            i == 0 ? "" : ", ", JsonString(result.name).c_str(), VerdictText(result.verdict),
-            result.ok() ? "true" : "false", JsonString(result.found).c_str(),
-            JsonString(result.advice).c_str());
+        json += std::string(i == 0 ? "" : ", ") + "{\"name\": " + JsonString(result.name) +
+                ", \"verdict\": \"" + VerdictText(result.verdict) +
+                "\", \"ok\": " + (result.ok() ? "true" : "false") +
+                ", \"found\": " + JsonString(result.found) +
+                ", \"advice\": " + JsonString(result.advice) + "}";
     }
     return json + "]}\n";
 }

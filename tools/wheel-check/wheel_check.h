@@ -32,7 +32,7 @@ enum class Verdict { Ok, Problem, Skipped };
 struct CheckResult {
     std::string name;
     Verdict verdict;
-    std::string found;   // what the check found, in plain words
+    std::string found;   // what the check found, in plain words (UTF-8)
     std::string advice;  // for a problem: what to do
     bool ok() const { return verdict != Verdict::Problem; }
 };
