@@ -88,10 +88,11 @@ void Unplug() {
 }
 
 // The report the driver's own code sends for one endless full-strength constant force in this
-// direction, as the effect player computes it in virtual time with Amplify 1000.
-Bytes ExpectedReport(LONG x, LONG y) {
+// direction, as the effect player computes it in virtual time at this Amplify.
+Bytes ExpectedReport(LONG x, LONG y, uint32_t amplify) {
     std::ostringstream script;
-    script << R"({"amplify": 1000, "os": "nt6", "devices": [0], "until_ms": 100, "steps": [)"
+    script << R"({"amplify": )" << amplify
+           << R"(, "os": "nt6", "devices": [0], "until_ms": 100, "steps": [)"
            << R"({"at_ms": 0, "call": "SetGain", "device": 0, "gain": 10000},)"
            << R"( {"at_ms": 0, "call": "DownloadEffect", "device": 0, "type": 0, "handle": 0,)"
            << R"( "flags": 0, "effect": {"flags": 16, "duration": 4294967295, "gain": 10000,)"
@@ -124,9 +125,9 @@ std::string Show(const Bytes& bytes) {
     return text;
 }
 
-// The rumble test as the wheel felt it: motor A alone for about a second, then motor B alone,
-// then all off, and nothing else.
-void ExpectRumbleReports(size_t mark) {
+// The rumble test as the wheel felt it at this Amplify: motor A alone for about a second, then
+// motor B alone, each only where its report is not all off, then all off, and nothing else.
+void ExpectRumbleReports(size_t mark, uint32_t amplify) {
     struct Run {
         Bytes bytes;
         int64_t first, last;
@@ -134,10 +135,12 @@ void ExpectRumbleReports(size_t mark) {
     };
     std::vector<Run> runs;
     Bytes lastBytes;
+    size_t received = 0;
     for (const HidWheelRecord& record : hidwheel::ReadRecords(mark)) {
         ASSERT_EQ(record.kind, HID_WHEEL_FEATURE);
         ASSERT_EQ(record.length, 4u);
         ASSERT_EQ(record.refused, 0);
+        ++received;
         Bytes bytes(record.data, record.data + 4);
         lastBytes = bytes;
         if (bytes == kAllOff) {
@@ -149,23 +152,26 @@ void ExpectRumbleReports(size_t mark) {
         runs.back().last = record.time;
         ++runs.back().count;
     }
-    const Bytes motorA = ExpectedReport(1, 0);
-    const Bytes motorB = ExpectedReport(0, 1);
-    ASSERT_NE(motorA, kAllOff);
-    ASSERT_NE(motorB, kAllOff);
+    std::vector<Bytes> moving;
+    for (const Bytes& motor : {ExpectedReport(1, 0, amplify), ExpectedReport(0, 1, amplify)}) {
+        if (motor != kAllOff) {
+            moving.push_back(motor);
+        }
+    }
     std::string seen;
     for (const Run& run : runs) {
         seen += " " + Show(run.bytes) + " x" + std::to_string(run.count);
     }
-    ASSERT_EQ(runs.size(), 2u) << "motor A alone, then motor B alone; the wheel got" << seen;
-    EXPECT_EQ(Show(runs[0].bytes), Show(motorA));
-    EXPECT_EQ(Show(runs[1].bytes), Show(motorB));
-    for (const Run& run : runs) {
-        const int64_t ms = (run.last - run.first) / kMs;
-        EXPECT_GE(ms, 700) << Show(run.bytes) << " for about a second";
-        EXPECT_LE(ms, 3000) << Show(run.bytes) << " for about a second";
-        EXPECT_GE(run.count, 20) << Show(run.bytes) << " on every tick";
+    ASSERT_EQ(runs.size(), moving.size()) << "each motor that moves at Amplify " << amplify
+                                          << " alone in turn; the wheel got" << seen;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(Show(runs[i].bytes), Show(moving[i]));
+        const int64_t ms = (runs[i].last - runs[i].first) / kMs;
+        EXPECT_GE(ms, 700) << Show(runs[i].bytes) << " for about a second";
+        EXPECT_LE(ms, 3000) << Show(runs[i].bytes) << " for about a second";
+        EXPECT_GE(runs[i].count, 20) << Show(runs[i].bytes) << " on every tick";
     }
+    EXPECT_GE(received, 40u) << "a report on every tick of the two seconds";
     EXPECT_EQ(Show(lastBytes), Show(kAllOff)) << "the test ends with the motors off";
 }
 
@@ -238,6 +244,12 @@ class WheelCheck : public ::testing::Test {
     }
 };
 
+// What the wheel receives while the check runs.
+enum class Received {
+    Rumble,   // the rumble test at the situation's Amplify, and nothing else
+    Nothing,  // not a single report
+};
+
 struct Situation {
     const char* name;
     std::vector<std::string> args;
@@ -247,7 +259,11 @@ struct Situation {
     std::array<const char*, kChecks> verdicts;
     // Check number (1 to 5) and what its line must say.
     std::vector<std::pair<int, std::string>> says;
-    bool rumbles;
+    Received received;
+    // The Amplify the driver reads in the situation.
+    uint32_t amplify = 1000;
+    // Check number and what its line must not say.
+    std::vector<std::pair<int, std::string>> neverSays = {};
 };
 
 void Nothing() {}
@@ -268,6 +284,27 @@ void MendInstallation() {
 void SilenceInUseHive() {
     SetAmplify(AmplifyHiveInUse(), 0);
     SetAmplify(AmplifyHiveUnused(), 700);
+}
+
+void AmplifyInUse300() {
+    SetAmplify(AmplifyHiveInUse(), 300);
+}
+
+void AmplifyInUse150() {
+    SetAmplify(AmplifyHiveInUse(), 150);
+}
+
+void AmplifyInUse1600() {
+    SetAmplify(AmplifyHiveInUse(), 1600);
+}
+
+// "1000" as text: the driver reads the bytes '1', '0', '0', '0'.
+constexpr uint32_t kAmplifyFromText = 0x30303031;
+void AmplifyInUseAsText() {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(AmplifyHiveInUse(), wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "Amplify", 0, REG_SZ, reinterpret_cast<const BYTE*>("1000"), 5);
+    RegCloseKey(key);
 }
 
 void ReplugAfter() {
@@ -333,7 +370,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
           {5, "motor A alone for 1 s"},
           {5, "every call succeeded"},
           {5, "Did you feel motor A, then motor B?"}},
-         true},
+         Received::Rumble},
         {"no wheel",
          {},
          Unplug,
@@ -341,7 +378,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          wheelcheck::kExitProblem,
          {"ok", "ok", "ok", "problem", "skipped"},
          {{4, "no wheel is plugged in"}, {4, "plug the wheel in"}},
-         false},
+         Received::Nothing},
         {"broken installation",
          {},
          BreakInstallation,
@@ -355,7 +392,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
           {2, "run the installer again"},
           {5, "could not be created"},
           {5, "run the installer again"}},
-         false},
+         Received::Nothing},
         {"intensity 0 in the hive in use",
          {"--no-rumble"},
          SilenceInUseHive,
@@ -364,8 +401,53 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          {"ok", "ok", "problem", "ok", "skipped"},
          {{3, "Amplify is 0 (0 %) in " + hiveInUse},
           {3, "holds 700 (70 %), which is not used"},
+          {3, "both motors stay still"},
           {3, "Effect page"}},
-         false},
+         Received::Nothing},
+        {"intensity 300: motor B stays still",
+         {},
+         AmplifyInUse300,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "Amplify is 300 (30 %)"},
+          {3, "motor B stays still even at full strength"},
+          {3, "both motors work from 386 (38.6 %) on"},
+          {3, "to 386 (38.6 %) or above"},
+          {5, "motor B stays still: did you feel motor A?"}},
+         Received::Rumble,
+         300,
+         {{3, "motor A stays still"}, {5, "then motor B?"}}},
+        {"intensity 150: both motors stay still",
+         {},
+         AmplifyInUse150,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "both motors stay still even at full strength"},
+          {3, "to 386 (38.6 %) or above"},
+          {5, "both motors stay still"}},
+         Received::Rumble,
+         150,
+         {{5, "Did you feel"}}},
+        {"intensity 1600, beyond the slider",
+         {},
+         AmplifyInUse1600,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "Amplify is 1600 (160 %)"}, {3, "beyond the slider's 0 to 1500"}},
+         Received::Rumble,
+         1600},
+        {"intensity stored as text",
+         {},
+         AmplifyInUseAsText,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "a REG_SZ value of 5 bytes"}, {3, "4-byte REG_DWORD"}},
+         Received::Rumble,
+         kAmplifyFromText},
         {"the wheel is not joystick 1",
          {"--id", "1", "--no-rumble"},
          Nothing,
@@ -373,7 +455,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          wheelcheck::kExitProblem,
          {"ok", "ok", "ok", "problem", "skipped"},
          {{4, "the wheel is plugged in"}, {4, "does not list it as joystick 1"}},
-         false},
+         Received::Nothing},
         {"long findings and a user name beyond ASCII",
          {},
          RegisterElsewhereWithoutEffectTypes,
@@ -385,7 +467,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
           {2, "11 of the 12 effect types are missing"},
           {2, "Friction {13541C2A-8E33-11D0-9AD0-00A0C9A06E35}"},
           {2, "run the installer again"}},
-         false},
+         Received::Nothing},
     };
     for (const Situation& situation : situations) {
         for (const bool json : {false, true}) {
@@ -405,8 +487,13 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
                     << "check " << check << " should say \"" << text
                     << "\": " << outcome.lines[check - 1];
             }
-            if (situation.rumbles) {
-                ExpectRumbleReports(mark);
+            for (const auto& [check, text] : situation.neverSays) {
+                EXPECT_EQ(outcome.lines[check - 1].find(text), std::string::npos)
+                    << "check " << check << " must not say \"" << text
+                    << "\": " << outcome.lines[check - 1];
+            }
+            if (situation.received == Received::Rumble) {
+                ExpectRumbleReports(mark, situation.amplify);
             } else {
                 EXPECT_EQ(hidwheel::RecordCount(), mark) << "nothing is sent to the wheel";
             }

@@ -1,5 +1,6 @@
 #include "wheel_check.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -185,14 +186,45 @@ bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, c
     return true;
 }
 
-// Amplify in one hive, read as the driver reads it; false when the key or value is missing.
-bool ReadAmplify(wheel::RegistryApi& registry, HKEY root, uint32_t* value) {
+// Amplify in one hive: its registry type and size, and the number the driver reads from it.
+struct StoredAmplify {
+    bool present = false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    uint32_t value = 0;
+};
+
+StoredAmplify ReadAmplify(wheel::RegistryApi& registry, HKEY root) {
+    StoredAmplify stored;
     HKEY raw = nullptr;
     if (registry.OpenKey(root, wheel::OemKeyText().c_str(), &raw) != ERROR_SUCCESS) {
-        return false;
+        return stored;
     }
     wheel::RegKey key(registry, raw);
-    return wheel::ReadRegistryValue(registry, key.get(), "Amplify", value) == ERROR_SUCCESS;
+    stored.present =
+        registry.QueryValue(key.get(), "Amplify", &stored.type, nullptr, &stored.size) ==
+            ERROR_SUCCESS &&
+        wheel::ReadRegistryValue(registry, key.get(), "Amplify", &stored.value) == ERROR_SUCCESS;
+    return stored;
+}
+
+std::string TypeName(DWORD type) {
+    switch (type) {
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_QWORD:
+            return "REG_QWORD";
+        default:
+            return Format("type %lu", static_cast<unsigned long>(type));
+    }
 }
 
 std::string Percent(uint32_t amplify) {
@@ -349,33 +381,135 @@ CheckResult CheckInstallation() {
             "run the installer again"};
 }
 
+// --- The motors at an intensity ---
+
+// A constant force, endless, full strength, along one of the two axes.
+struct MotorEffect {
+    DWORD axes[2] = {0x002, 0x102};
+    LONG direction[2];
+    DICONSTANTFORCE constant = {10000};
+    DIEFFECT effect = {};
+
+    explicit MotorEffect(int motor) : direction{motor == 0 ? 1 : 0, motor == 0 ? 0 : 1} {
+        effect.dwSize = sizeof effect;
+        effect.dwFlags = DIEFF_CARTESIAN;
+        effect.dwDuration = INFINITE;
+        effect.dwGain = 10000;
+        effect.dwTriggerButton = DIEB_NOTRIGGER;
+        effect.cAxes = 2;
+        effect.rgdwAxes = axes;
+        effect.rglDirection = direction;
+        effect.cbTypeSpecificParams = sizeof constant;
+        effect.lpvTypeSpecificParams = &constant;
+    }
+};
+
+using Report = std::array<uint8_t, 4>;
+
+// The report the driver's own mixing makes of one motor's full-strength effect at `amplify`.
+Report MotorReport(int motor, uint32_t amplify, uint8_t reportId) {
+    const MotorEffect effect(motor);
+    dravik::EffectSlot slot = {};
+    slot.inUse = 1;
+    slot.params = effect.effect;
+    slot.axesLength = 2;
+    slot.directionLength = 2;
+    slot.effectType = dravik::EffectConstant;
+    slot.playState = dravik::StatePlaying;
+    dravik::AxisLevels levels;
+    int32_t a = 0;
+    int32_t b = 0;
+    if (SUCCEEDED(dravik::EffectMath().ComputeEffectOutput(slot, {10000, amplify}, &levels)) &&
+        levels.count == 2) {
+        a = dravik::ClampLevel(levels.levels[0]);
+        b = dravik::ClampLevel(levels.levels[1]);
+    }
+    return dravik::BuildMotorReport(reportId, a, b);
+}
+
+std::string ReportText(const Report& bytes) {
+    return Format("{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// A motor whose full-strength effect the report turns into all off.
+bool MotorSilent(int motor, uint32_t amplify) {
+    return MotorReport(motor, amplify, 0) == dravik::BuildMotorReport(0, 0, 0);
+}
+
+const char* MotorName(int motor) {
+    return motor == 0 ? "motor A" : "motor B";
+}
+
+// The Effect page's slider writes Amplify from 0 to 1500.
+constexpr uint32_t kSliderMax = 1500;
+
+// The lowest slider position at which both motors can be felt, by the driver's own arithmetic;
+// kSliderMax + 1 when there is none.
+uint32_t LowestWorkingAmplify() {
+    for (uint32_t amplify = 0; amplify <= kSliderMax; ++amplify) {
+        if (!MotorSilent(0, amplify) && !MotorSilent(1, amplify)) {
+            return amplify;
+        }
+    }
+    return kSliderMax + 1;
+}
+
 // --- 3. Rumble intensity ---
 
 CheckResult CheckIntensity(uint32_t* amplifyInUse) {
     wheel::Win32RegistryView registry(OwnView());
     const HKEY used = wheel::AmplifyRoot(wheel::GetOsClass());
     const HKEY other = used == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    uint32_t value = 1000;
-    const bool stored = ReadAmplify(registry, used, &value);
+    const StoredAmplify stored = ReadAmplify(registry, used);
+    // Without a value the driver keeps its 1000.
+    const uint32_t value = stored.present ? stored.value : 1000;
     *amplifyInUse = value;
     std::string found =
-        stored ? Format("Amplify is %lu (%s) in %s, the hive the driver reads on this Windows",
-                        static_cast<unsigned long>(value), Percent(value).c_str(), HiveText(used))
-               : Format(
-                     "no Amplify in %s, the hive the driver reads on this Windows: effects play "
-                     "at 100 %%",
-                     HiveText(used));
-    uint32_t otherValue = 0;
-    if (ReadAmplify(registry, other, &otherValue) && (!stored || otherValue != value)) {
-        found += Format("; %s holds %lu (%s), which is not used on this Windows", HiveText(other),
-                        static_cast<unsigned long>(otherValue), Percent(otherValue).c_str());
+        stored.present
+            ? Format("Amplify is %lu (%s) in %s, the hive the driver reads on this Windows",
+                     static_cast<unsigned long>(value), Percent(value).c_str(), HiveText(used))
+            : Format(
+                  "no Amplify in %s, the hive the driver reads on this Windows: effects play "
+                  "at 100 %%",
+                  HiveText(used));
+    const StoredAmplify otherValue = ReadAmplify(registry, other);
+    if (otherValue.present && (!stored.present || otherValue.value != value)) {
+        found +=
+            Format("; %s holds %lu (%s), which is not used on this Windows", HiveText(other),
+                   static_cast<unsigned long>(otherValue.value), Percent(otherValue.value).c_str());
     }
-    if (stored && value == 0) {
-        return {"Rumble intensity", Verdict::Problem, found + ": every effect is silent",
-                "set the rumble intensity on the Effect page (Game Controllers, the wheel's "
-                "Properties) and press Apply"};
+
+    std::vector<std::string> problems;
+    if (stored.present && (stored.type != REG_DWORD || stored.size != sizeof(DWORD))) {
+        problems.push_back(
+            Format("it is a %s value of %lu bytes, where the Effect page writes a "
+                   "4-byte REG_DWORD, and the driver reads its bytes as that number",
+                   TypeName(stored.type).c_str(), static_cast<unsigned long>(stored.size)));
     }
-    return {"Rumble intensity", Verdict::Ok, found, ""};
+    if (value > kSliderMax) {
+        problems.push_back(Format("that is beyond the slider's 0 to %lu (150 %%)",
+                                  static_cast<unsigned long>(kSliderMax)));
+    }
+    // What the driver's own arithmetic makes of a full-strength effect on each motor.
+    const bool silentA = MotorSilent(0, value);
+    const bool silentB = MotorSilent(1, value);
+    const uint32_t lowest = LowestWorkingAmplify();
+    if (silentA || silentB) {
+        problems.push_back(Format(
+            "at this intensity %s even at full strength, as the driver rounds the levels; both "
+            "motors work from %lu (%s) on",
+            silentA && silentB ? "both motors stay still"
+                               : (std::string(MotorName(silentA ? 0 : 1)) + " stays still").c_str(),
+            static_cast<unsigned long>(lowest), Percent(lowest).c_str()));
+    }
+    if (problems.empty()) {
+        return {"Rumble intensity", Verdict::Ok, found, ""};
+    }
+    return {"Rumble intensity", Verdict::Problem, found + ": " + Join(problems, "; "),
+            Format("on the Effect page (Game Controllers, the wheel's Properties) move the "
+                   "intensity slider to %lu (%s) or above, at most %lu (150 %%), and press Apply",
+                   static_cast<unsigned long>(lowest), Percent(lowest).c_str(),
+                   static_cast<unsigned long>(kSliderMax))};
 }
 
 // --- 4. The wheel ---
@@ -476,48 +610,6 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
 
 // --- 5. Rumble test ---
 
-// A constant force, endless, full strength, along one of the two axes.
-struct MotorEffect {
-    DWORD axes[2] = {0x002, 0x102};
-    LONG direction[2];
-    DICONSTANTFORCE constant = {10000};
-    DIEFFECT effect = {};
-
-    explicit MotorEffect(int motor) : direction{motor == 0 ? 1 : 0, motor == 0 ? 0 : 1} {
-        effect.dwSize = sizeof effect;
-        effect.dwFlags = DIEFF_CARTESIAN;
-        effect.dwDuration = INFINITE;
-        effect.dwGain = 10000;
-        effect.dwTriggerButton = DIEB_NOTRIGGER;
-        effect.cAxes = 2;
-        effect.rgdwAxes = axes;
-        effect.rglDirection = direction;
-        effect.cbTypeSpecificParams = sizeof constant;
-        effect.lpvTypeSpecificParams = &constant;
-    }
-};
-
-// The report the driver's own mixing makes of one motor effect.
-std::string ExpectedReport(const MotorEffect& motor, uint32_t amplify, uint8_t reportId) {
-    dravik::EffectSlot slot = {};
-    slot.inUse = 1;
-    slot.params = motor.effect;
-    slot.axesLength = 2;
-    slot.directionLength = 2;
-    slot.effectType = dravik::EffectConstant;
-    slot.playState = dravik::StatePlaying;
-    dravik::AxisLevels levels;
-    int32_t a = 0;
-    int32_t b = 0;
-    if (SUCCEEDED(dravik::EffectMath().ComputeEffectOutput(slot, {10000, amplify}, &levels)) &&
-        levels.count == 2) {
-        a = dravik::ClampLevel(levels.levels[0]);
-        b = dravik::ClampLevel(levels.levels[1]);
-    }
-    const auto bytes = dravik::BuildMotorReport(reportId, a, b);
-    return Format("{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
-}
-
 CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uint32_t amplify) {
     const char* name = "Rumble test";
     if (!options.rumble) {
@@ -578,9 +670,9 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
         Sleep(kMotorMs);
         note("StopEffect", raw->StopEffect(id, handle));
         note("DestroyEffect", raw->DestroyEffect(id, handle));
-        sent += Format("%smotor %c alone for 1 s (%s every 25 ms)", motor == 0 ? "" : ", then ",
-                       motor == 0 ? 'A' : 'B',
-                       ExpectedReport(effect, amplify, wheelFound.reportId).c_str());
+        sent += Format("%s%s alone for 1 s (%s every 25 ms)", motor == 0 ? "" : ", then ",
+                       MotorName(motor),
+                       ReportText(MotorReport(motor, amplify, wheelFound.reportId)).c_str());
     }
     // The last release stops the driver, which ends with an all-off report.
     raw->Release();
@@ -594,10 +686,19 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
                 "installer again"};
     }
     std::string found = "the installed driver played " + sent + ", then all off " +
-                        ExpectedReport(MotorEffect(0), 0, wheelFound.reportId) +
+                        ReportText(dravik::BuildMotorReport(wheelFound.reportId, 0, 0)) +
                         "; every call succeeded and the wheel accepts reports";
-    found += amplify == 0 ? " (at intensity 0 the motors stay still)"
-                          : ". Did you feel motor A, then motor B?";
+    // Only the motors the reports move are worth asking about.
+    const bool feltA = !MotorSilent(0, amplify);
+    const bool feltB = !MotorSilent(1, amplify);
+    if (feltA && feltB) {
+        found += ". Did you feel motor A, then motor B?";
+    } else if (feltA || feltB) {
+        found += Format(". At this intensity %s stays still: did you feel %s?",
+                        MotorName(feltA ? 1 : 0), MotorName(feltA ? 0 : 1));
+    } else {
+        found += " (at this intensity both motors stay still)";
+    }
     return {name, Verdict::Ok, found, ""};
 }
 
