@@ -4,9 +4,12 @@
 // configuration that Wine's DirectInput 7 lacks; the shipped wheel-check.exe runs as it is.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -175,6 +178,50 @@ void ExpectRumbleReports(size_t mark, uint32_t amplify) {
     EXPECT_EQ(Show(lastBytes), Show(kAllOff)) << "the test ends with the motors off";
 }
 
+// Runs a program with its output in a file; its exit code, the output in `output`.
+int RunCapturing(const std::string& commandLine, std::string* output) {
+    char file[MAX_PATH] = {};
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    GetTempFileNameA(folder, "wck", 0, file);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    DWORD code = static_cast<DWORD>(-1);
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    *output = text.str();
+    in.close();
+    DeleteFileA(file);
+    return static_cast<int>(code);
+}
+
+std::string ThisProgram() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    return exe;
+}
+
 // One run's verdicts and lines, from the text or from the JSON.
 struct Outcome {
     int exitCode = -1;
@@ -182,16 +229,27 @@ struct Outcome {
     std::vector<std::string> lines;  // found and advice of each check
 };
 
-std::string CheckOutput(const std::vector<std::string>& args, int* exitCode) {
+// The check's output: run here, or in a fresh process of this program that has not loaded the
+// driver before the check does.
+std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+    if (inChild) {
+        std::string command = "\"" + ThisProgram() + "\" --check";
+        for (const std::string& arg : args) {
+            command += " " + arg;
+        }
+        std::string output;
+        *exitCode = RunCapturing(command, &output);
+        return output;
+    }
     std::ostringstream out;
     std::ostringstream err;
     *exitCode = wheelcheck::RunWheelCheck(args, out, err);
     return out.str();
 }
 
-Outcome RunText(const std::vector<std::string>& args) {
+Outcome RunText(const std::vector<std::string>& args, bool inChild) {
     Outcome outcome;
-    std::istringstream text(CheckOutput(args, &outcome.exitCode));
+    std::istringstream text(CheckOutput(args, inChild, &outcome.exitCode));
     std::string line;
     while (std::getline(text, line) && outcome.verdicts.size() < kChecks) {
         outcome.verdicts.push_back(line.substr(0, line.find(' ')));
@@ -200,10 +258,10 @@ Outcome RunText(const std::vector<std::string>& args) {
     return outcome;
 }
 
-Outcome RunJson(std::vector<std::string> args) {
+Outcome RunJson(std::vector<std::string> args, bool inChild) {
     args.push_back("--json");
     Outcome outcome;
-    const std::string out = CheckOutput(args, &outcome.exitCode);
+    const std::string out = CheckOutput(args, inChild, &outcome.exitCode);
     const nlohmann::json json = nlohmann::json::parse(out, nullptr, false);
     EXPECT_FALSE(json.is_discarded()) << out;
     if (json.is_discarded()) {
@@ -264,6 +322,7 @@ struct Situation {
     uint32_t amplify = 1000;
     // Check number and what its line must not say.
     std::vector<std::pair<int, std::string>> neverSays = {};
+    bool inChild = false;
 };
 
 void Nothing() {}
@@ -311,6 +370,26 @@ void ReplugAfter() {
     Replug();
 }
 
+// Every effect type's dwEffectId one off: all twelve there, none right.
+void ShiftEffectIds() {
+    for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
+        const std::string key =
+            wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type));
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &handle),
+                  ERROR_SUCCESS);
+        DIEFFECTATTRIBUTES attributes = {};
+        DWORD size = sizeof attributes;
+        ASSERT_EQ(RegQueryValueExA(handle, "Attributes", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&attributes), &size),
+                  ERROR_SUCCESS);
+        attributes.dwEffectId = (type + 1) % dravik::kEffectTypeCount;
+        RegSetValueExA(handle, "Attributes", 0, REG_BINARY,
+                       reinterpret_cast<const BYTE*>(&attributes), size);
+        RegCloseKey(handle);
+    }
+}
+
 void SetServerPath(const CLSID& clsid, DWORD type, const std::wstring& path) {
     const std::string key = wheel::ClsidKey(clsid) + "\\InProcServer32";
     HKEY handle = nullptr;
@@ -319,6 +398,12 @@ void SetServerPath(const CLSID& clsid, DWORD type, const std::wstring& path) {
     RegSetValueExW(handle, nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
                    static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
+}
+
+// Both classes registered the way COM also reads them: REG_EXPAND_SZ with %SystemRoot%.
+void RegisterExpandable() {
+    SetServerPath(wheel::kDravikClsid, REG_EXPAND_SZ, L"%SystemRoot%\\system32\\dravik.dll");
+    SetServerPath(wheel::kVelquinClsid, REG_EXPAND_SZ, L"%SystemRoot%\\system32\\velquin.dll");
 }
 
 // Long findings: both classes registered by another program's deep paths, one of them under a
@@ -341,6 +426,52 @@ void RegisterElsewhereWithoutEffectTypes() {
             HKEY_LOCAL_MACHINE,
             wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type)));
     }
+}
+
+HRESULT WINAPI NoDirectInput(HINSTANCE, DWORD, REFIID, void** out, IUnknown*) {
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    return E_FAIL;
+}
+
+void BreakDirectInput() {
+    ASSERT_TRUE(hidwheel::RedirectImport(GetModuleHandleA(nullptr), "dinput.dll",
+                                         "DirectInputCreateEx",
+                                         reinterpret_cast<void*>(NoDirectInput)));
+}
+
+void MendDirectInput() {
+    ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
+}
+
+// The event every driver shares, its rights taken away from everyone: the driver's library
+// can neither make it nor open it in a new process. This process's own handles stay.
+PSECURITY_DESCRIPTOR eventRights = nullptr;
+PACL eventDacl = nullptr;
+
+void ShutEveryoneOutOfTheEvent() {
+    HANDLE event = OpenEventA(READ_CONTROL | WRITE_DAC, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    ASSERT_EQ(GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &eventDacl, nullptr, &eventRights),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ACL empty = {};
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    EXPECT_EQ(SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &empty, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(event);
+}
+
+void GiveTheEventBack() {
+    HANDLE event = OpenEventA(WRITE_DAC, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              eventDacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(event);
+    LocalFree(eventRights);
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -448,6 +579,26 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          {{3, "a REG_SZ value of 5 bytes"}, {3, "4-byte REG_DWORD"}},
          Received::Rumble,
          kAmplifyFromText},
+        {"every effect type with a wrong ID",
+         {},
+         ShiftEffectIds,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "ok"},
+         {{2, "all 12 effect types are registered with a wrong dwEffectId"},
+          {2, "Spring {13541C27-8E33-11D0-9AD0-00A0C9A06E35} (its dwEffectId is 8, not 7)"},
+          {2, "the driver starts, but games' effects of these types would play as other types"}},
+         Received::Rumble,
+         1000,
+         {{2, "none of the 12"}, {2, "does not start"}}},
+        {"classes registered as REG_EXPAND_SZ",
+         {},
+         RegisterExpandable,
+         MendInstallation,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{2, "dravik.dll and velquin.dll are in " + SystemFolder()}},
+         Received::Rumble},
         {"the wheel is not joystick 1",
          {"--id", "1", "--no-rumble"},
          Nothing,
@@ -468,13 +619,37 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
           {2, "Friction {13541C2A-8E33-11D0-9AD0-00A0C9A06E35}"},
           {2, "run the installer again"}},
          Received::Nothing},
+        {"DirectInput cannot be created",
+         {"--no-rumble"},
+         BreakDirectInput,
+         MendDirectInput,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "DirectInput 7 could not be created (0x80004005)"}, {4, "repair DirectX"}},
+         Received::Nothing,
+         1000,
+         {{4, "first game controller"}}},
+        {"the driver's library does not start",
+         {},
+         ShutEveryoneOutOfTheEvent,
+         GiveTheEventBack,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "problem"},
+         {{5, "refused to start (its DllMain failed, 0x8007045A"},
+          {5, "made by another program under rights"},
+          {5, "a game run as administrator"}},
+         Received::Nothing,
+         1000,
+         {{5, "run the installer again"}},
+         true},
     };
     for (const Situation& situation : situations) {
         for (const bool json : {false, true}) {
             SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
             situation.arrange();
             const size_t mark = hidwheel::RecordCount();
-            const Outcome outcome = json ? RunJson(situation.args) : RunText(situation.args);
+            const Outcome outcome = json ? RunJson(situation.args, situation.inChild)
+                                         : RunText(situation.args, situation.inChild);
             situation.restore();
             EXPECT_EQ(outcome.exitCode, situation.exitCode);
             ASSERT_EQ(outcome.verdicts.size(), kChecks);
@@ -518,44 +693,6 @@ TEST_F(WheelCheck, RefusesBadArgumentsWithExitCodeTwo) {
     EXPECT_NE(out.str().find("--no-rumble"), std::string::npos);
 }
 
-// Runs a program with its output in a file; its exit code, the output in `output`.
-int RunCapturing(const std::string& commandLine, std::string* output) {
-    char file[MAX_PATH] = {};
-    char folder[MAX_PATH] = {};
-    GetTempPathA(sizeof folder, folder);
-    GetTempFileNameA(folder, "wck", 0, file);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    DWORD code = static_cast<DWORD>(-1);
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    *output = text.str();
-    in.close();
-    DeleteFileA(file);
-    return static_cast<int>(code);
-}
-
 // The shipped program has nothing of the test side: on plain Wine the driver's search finds no
 // wheel, and it says why.
 TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
@@ -580,3 +717,17 @@ TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    // The check in a process that has not loaded the driver: only this program's own search gets
+    // the joystick configuration Wine lacks.
+    if (argc >= 2 && std::string(argv[1]) == "--check") {
+        if (!hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr))) {
+            return 99;
+        }
+        return wheelcheck::RunWheelCheck(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                         std::cerr);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -162,7 +162,8 @@ const char* HiveText(HKEY root) {
     return root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-// A string value; false when the key or the value is missing or not a string.
+// A string value, a REG_EXPAND_SZ one expanded as COM expands it; false when the key or the
+// value is missing or not a string.
 bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, const char* name,
               std::string* text) {
     HKEY raw = nullptr;
@@ -182,6 +183,18 @@ bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, c
         return false;
     }
     buffer.resize(strnlen(buffer.c_str(), buffer.size()));
+    if (type == REG_EXPAND_SZ) {
+        const DWORD length = ExpandEnvironmentStringsA(buffer.c_str(), nullptr, 0);
+        std::string expanded(length + 1, '\0');
+        const DWORD written =
+            length == 0 ? 0
+                        : ExpandEnvironmentStringsA(buffer.c_str(), expanded.data(), length + 1);
+        if (written == 0 || written > length + 1) {
+            return false;
+        }
+        expanded.resize(strnlen(expanded.c_str(), expanded.size()));
+        buffer = expanded;
+    }
     *text = buffer;
     return true;
 }
@@ -311,7 +324,10 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
         problems->push_back("OEMForceFeedback's CLSID does not name the driver");
     }
 
+    // Missing ones keep the driver from starting; wrong IDs do not, but DirectInput hands the
+    // driver each game effect by its dwEffectId, so it would play as another type.
     std::vector<std::string> missing;
+    std::vector<std::string> wrong;
     for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
         DIEFFECTATTRIBUTES attributes = {};
         attributes.dwEffectId = 0xFFFFFFFF;
@@ -320,21 +336,35 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
         if (!dravik::ReadEffectAttributes(registry, type, &attributes)) {
             missing.push_back(label);
         } else if (attributes.dwEffectId != type) {
-            missing.push_back(label + Format(" (its dwEffectId is %lu, not %lu)",
-                                             static_cast<unsigned long>(attributes.dwEffectId),
-                                             static_cast<unsigned long>(type)));
+            wrong.push_back(label + Format(" (its dwEffectId is %lu, not %lu)",
+                                           static_cast<unsigned long>(attributes.dwEffectId),
+                                           static_cast<unsigned long>(type)));
         }
     }
+    const auto count = [](const std::vector<std::string>& list) {
+        return list.size() == dravik::kEffectTypeCount
+                   ? std::string("all 12 effect types")
+                   : Format("%u of the 12 effect types", static_cast<unsigned>(list.size()));
+    };
+    const auto isAre = [](const std::vector<std::string>& list) {
+        return list.size() == 1 ? "is" : "are";
+    };
     if (missing.size() == dravik::kEffectTypeCount) {
         problems->push_back(
             "none of the 12 effect types is registered (the driver does not start "
             "without all twelve)");
     } else if (!missing.empty()) {
         problems->push_back(
-            Format("%u of the 12 effect types %s missing or wrong: %s (the driver "
-                   "does not start without all twelve)",
-                   static_cast<unsigned>(missing.size()), missing.size() == 1 ? "is" : "are",
-                   Join(missing, ", ").c_str()));
+            Format("%s %s missing: %s (the driver does not start without all "
+                   "twelve)",
+                   count(missing).c_str(), isAre(missing), Join(missing, ", ").c_str()));
+    }
+    if (!wrong.empty()) {
+        problems->push_back(
+            Format("%s %s registered with a wrong dwEffectId: %s (the driver "
+                   "starts, but games' effects of %s would play as other types)",
+                   count(wrong).c_str(), isAre(wrong), Join(wrong, ", ").c_str(),
+                   wrong.size() == 1 ? "that type" : "these types"));
     }
 }
 
@@ -519,20 +549,24 @@ struct WheelFound {
     uint8_t reportId = 0;
 };
 
+// What stopped DirectInput from naming the wheel's joystick ID.
+enum class DirectInputGap { OtherDevice, NoDirectInput, NoJoyConfig };
+
 // Why the driver's search found nothing: what this DirectInput says about the joystick ID.
-std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, bool* noJoyConfig) {
-    *noJoyConfig = false;
+std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, DirectInputGap* gap) {
+    *gap = DirectInputGap::OtherDevice;
     IDirectInput7A* raw = nullptr;
     const HRESULT created = DirectInputCreateEx(module, kDiVersion, kIidDirectInput7A,
                                                 reinterpret_cast<void**>(&raw), nullptr);
     if (FAILED(created) || raw == nullptr) {
+        *gap = DirectInputGap::NoDirectInput;
         return "DirectInput 7 could not be created (" + Hex(created) + ")";
     }
     std::unique_ptr<IDirectInput7A, ComReleaser<IDirectInput7A>> input(raw);
     IDirectInputJoyConfig* rawConfig = nullptr;
     if (FAILED(input->QueryInterface(kIidJoyConfig, reinterpret_cast<void**>(&rawConfig))) ||
         rawConfig == nullptr) {
-        *noJoyConfig = true;
+        *gap = DirectInputGap::NoJoyConfig;
         return "this DirectInput has no IDirectInputJoyConfig, through which the driver maps a "
                "joystick ID to a device";
     }
@@ -586,21 +620,26 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
                        id, vid, pid, path, wheelFound->reportId),
                 ""};
     }
-    bool noJoyConfig = false;
-    const std::string why = DirectInputAnswer(module, options.joystickId, &noJoyConfig);
+    DirectInputGap gap = DirectInputGap::OtherDevice;
+    const std::string why = DirectInputAnswer(module, options.joystickId, &gap);
     const std::string plugged = dravik::FindHidInterfaceByIds(wheel::kVendorId, wheel::kProductId);
     if (!plugged.empty()) {
-        return {
-            "The wheel", Verdict::Problem,
-            Format("the wheel is plugged in (%s) but DirectInput does not list it as "
-                   "joystick %lu: %s; the driver would not find it either",
-                   plugged.c_str(), id, why.c_str()),
-            noJoyConfig
-                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) "
-                  "cannot tell the driver which device a joystick ID is; on Windows, "
-                  "install DirectX 7 or later"
-                : "make the wheel the first game controller in Game Controllers (Advanced), or run "
-                  "the check with --id and the wheel's number"};
+        const char* advice =
+            gap == DirectInputGap::NoDirectInput
+                ? "DirectInput itself does not start on this computer, so no game finds the "
+                  "wheel: repair DirectX (install DirectX 7 or later, or on Windows 10 and later "
+                  "run \"sfc /scannow\" as an administrator) and run the check again"
+            : gap == DirectInputGap::NoJoyConfig
+                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) cannot tell "
+                  "the driver which device a joystick ID is; on Windows, install DirectX 7 or "
+                  "later"
+                : "make the wheel the first game controller in Game Controllers (Advanced), or "
+                  "run the check with --id and the wheel's number";
+        return {"The wheel", Verdict::Problem,
+                Format("the wheel is plugged in (%s) but DirectInput does not list it as "
+                       "joystick %lu: %s; the driver would not find it either",
+                       plugged.c_str(), id, why.c_str()),
+                advice};
     }
     return {"The wheel", Verdict::Problem,
             Format("no wheel is plugged in (no HID device with vendor %04X, product %04X; %s)",
@@ -609,6 +648,49 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
 }
 
 // --- 5. Rumble test ---
+
+// Why COM could not create the installed driver: its library's start-up (DllMain) failing is
+// told apart from a missing or broken installation.
+CheckResult CreationFailed(HRESULT created) {
+    const char* name = "Rumble test";
+    bool startFailed = created == HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
+    if (!startFailed) {
+        wheel::Win32RegistryView registry(OwnView());
+        std::string path;
+        if (ReadText(registry, HKEY_CLASSES_ROOT,
+                     wheel::ClsidKey(wheel::kDravikClsid) + "\\InProcServer32", nullptr, &path)) {
+            const HMODULE module = LoadLibraryA(path.c_str());
+            if (module != nullptr) {
+                FreeLibrary(module);
+            } else {
+                startFailed = GetLastError() == ERROR_DLL_INIT_FAILED;
+            }
+        }
+    }
+    if (!startFailed) {
+        return {name, Verdict::Problem,
+                "the installed driver could not be created through COM (" + Hex(created) + ")",
+                "run the installer again"};
+    }
+    std::string found = "the installed driver's library refused to start (its DllMain failed, " +
+                        Hex(HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED)) + "; COM said " +
+                        Hex(created) + ")";
+    // The one thing its start-up does is to make or open the event every driver shares.
+    HANDLE event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, wheel::VidPidName().c_str());
+    const bool refused = event == nullptr && GetLastError() == ERROR_ACCESS_DENIED;
+    if (event != nullptr) {
+        CloseHandle(event);
+    }
+    if (refused) {
+        found += ": the event " + wheel::VidPidName() +
+                 ", which every program with the driver shares, was made by another program "
+                 "under rights that do not let this one even wait on it";
+        return {name, Verdict::Problem, found,
+                "close the programs that use the wheel (a game run as administrator, for one) "
+                "and run the check again; if it stays, restart Windows"};
+    }
+    return {name, Verdict::Problem, found, "restart Windows and run the check again"};
+}
 
 CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uint32_t amplify) {
     const char* name = "Rumble test";
@@ -627,9 +709,7 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
         if (SUCCEEDED(init)) {
             CoUninitialize();
         }
-        return {name, Verdict::Problem,
-                "the installed driver could not be created through COM (" + Hex(created) + ")",
-                "run the installer again"};
+        return CreationFailed(FAILED(created) ? created : E_POINTER);
     }
     const DWORD id = options.joystickId;
     // One report straight to the wheel before the driver plays: do its sends succeed at all?
