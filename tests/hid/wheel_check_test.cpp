@@ -306,6 +306,7 @@ class WheelCheck : public ::testing::Test {
 enum class Received {
     Rumble,   // the rumble test at the situation's Amplify, and nothing else
     Nothing,  // not a single report
+    Any,      // another program sends too: not looked at
 };
 
 struct Situation {
@@ -445,6 +446,52 @@ void MendDirectInput() {
     ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
 }
 
+// Another process of this program with the installed driver loaded, sending the wheel its own
+// constant force; with the property sheet loaded as well, as Game Controllers has it.
+const char kStopDriving[] = "WheelCheckTestsStopDriving";
+PROCESS_INFORMATION driving = {};
+HANDLE stopDriving = nullptr;
+
+void StartDriving(const char* how) {
+    stopDriving = CreateEventA(nullptr, TRUE, FALSE, kStopDriving);
+    ASSERT_NE(stopDriving, nullptr);
+    const size_t mark = hidwheel::RecordCount();
+    std::string command = "\"" + ThisProgram() + "\" --drive-wheel " + how;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &driving));
+    // Until its reports arrive.
+    for (int i = 0; i < 500; ++i) {
+        for (const HidWheelRecord& record : hidwheel::ReadRecords(mark)) {
+            if (Bytes(record.data, record.data + 4) != kAllOff) {
+                return;
+            }
+        }
+        Sleep(10);
+    }
+    FAIL() << "the other program's reports did not arrive";
+}
+
+void StartGame() {
+    StartDriving("game");
+}
+
+void StartControlPanel() {
+    StartDriving("sheet");
+}
+
+void StopDriving() {
+    SetEvent(stopDriving);
+    EXPECT_EQ(WaitForSingleObject(driving.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(driving.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "the other program's driver calls failed";
+    CloseHandle(driving.hProcess);
+    CloseHandle(driving.hThread);
+    CloseHandle(stopDriving);
+}
+
 // The event every driver shares, its rights taken away from everyone: the driver's library
 // can neither make it nor open it in a new process. This process's own handles stay.
 PSECURITY_DESCRIPTOR eventRights = nullptr;
@@ -487,6 +534,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
     const std::string driverClass = wheel::GuidString(wheel::kDravikClsid);
     const std::string hiveInUse =
         AmplifyHiveInUse() == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    const std::string exe = ThisProgram().substr(ThisProgram().find_last_of('\\') + 1);
     const Situation situations[] = {
         {"all ok",
          {},
@@ -629,6 +677,29 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          Received::Nothing,
          1000,
          {{4, "first game controller"}}},
+        {"a game drives the wheel",
+         {},
+         StartGame,
+         StopDriving,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "inconclusive"},
+         {{5, "inconclusive: another program has the wheel's driver loaded"},
+          {5, "(" + exe + " (process"},
+          {5, "a game or another program that uses the wheel's force feedback"},
+          {5, "close that program"}},
+         Received::Any,
+         1000,
+         {{5, "Did you feel"}}},
+        {"Game Controllers' Effect page drives the wheel",
+         {},
+         StartControlPanel,
+         StopDriving,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "inconclusive"},
+         {{5, "Game Controllers with the wheel's Properties open"}},
+         Received::Any,
+         1000,
+         {{5, "Did you feel"}}},
         {"the driver's library does not start",
          {},
          ShutEveryoneOutOfTheEvent,
@@ -669,7 +740,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
             }
             if (situation.received == Received::Rumble) {
                 ExpectRumbleReports(mark, situation.amplify);
-            } else {
+            } else if (situation.received == Received::Nothing) {
                 EXPECT_EQ(hidwheel::RecordCount(), mark) << "nothing is sent to the wheel";
             }
         }
@@ -718,7 +789,61 @@ TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
 
 }  // namespace
 
+namespace {
+
+// The other program of the "drives the wheel" situations: the installed driver loaded as a game
+// (or, with "sheet", as Game Controllers with the wheel's property sheet) has it, playing a
+// constant force until the test says stop. Exit code 0 when every call succeeded.
+int DriveWheel(const std::string& how) {
+    HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, kStopDriving);
+    if (stop == nullptr || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        return 2;
+    }
+    if (how == "sheet" && LoadLibraryA(Installed("velquin.dll").c_str()) == nullptr) {
+        return 3;
+    }
+    HMODULE module = LoadLibraryA(Installed("dravik.dll").c_str());
+    if (module == nullptr || !hidwheel::SupplyJoyConfig(module)) {
+        return 4;
+    }
+    IDirectInputEffectDriver* driver = nullptr;
+    if (FAILED(CoCreateInstance(wheel::kDravikClsid, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IDirectInputEffectDriver, reinterpret_cast<void**>(&driver)))) {
+        return 5;
+    }
+    DWORD axes[2] = {0x002, 0x102};
+    LONG direction[2] = {1, 0};
+    DICONSTANTFORCE constant = {6000};
+    DIEFFECT effect = {};
+    effect.dwSize = sizeof effect;
+    effect.dwFlags = DIEFF_CARTESIAN;
+    effect.dwDuration = INFINITE;
+    effect.dwGain = 10000;
+    effect.dwTriggerButton = DIEB_NOTRIGGER;
+    effect.cAxes = 2;
+    effect.rgdwAxes = axes;
+    effect.rglDirection = direction;
+    effect.cbTypeSpecificParams = sizeof constant;
+    effect.lpvTypeSpecificParams = &constant;
+    DWORD handle = 0;
+    int result = 0;
+    if (driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) != S_OK ||
+        driver->DownloadEffect(0, dravik::EffectConstant, &handle, &effect, DIEP_START) != S_OK) {
+        result = 6;
+    } else {
+        WaitForSingleObject(stop, 60000);
+    }
+    driver->Release();
+    CoUninitialize();
+    return result;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--drive-wheel") {
+        return DriveWheel(argv[2]);
+    }
     // The check in a process that has not loaded the driver: only this program's own search gets
     // the joystick configuration Wine lacks.
     if (argc >= 2 && std::string(argv[1]) == "--check") {

@@ -2,7 +2,8 @@
 //
 //   wheel-check [--id N] [--no-rumble] [--json] [--help]
 //
-// Exit code 0 when every check is ok, 1 when one found a problem, 2 for bad arguments.
+// Exit code 0 when every check is ok, 1 when one found a problem or was inconclusive, 2 for bad
+// arguments.
 #include <iostream>
 #include <string>
 #include <vector>

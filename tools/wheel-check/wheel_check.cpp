@@ -17,6 +17,9 @@
 #include "ffdriver/hid_search_win32.h"
 #include "ffdriver/motor_report.h"
 
+// After windows.h.
+#include <tlhelp32.h>
+
 namespace wheelcheck {
 
 namespace {
@@ -647,6 +650,111 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
             "plug the wheel in (straight into the computer, not a hub) and run the check again"};
 }
 
+// --- Other programs with the driver ---
+
+struct ObjectBasicInformation {
+    ULONG attributes;
+    ACCESS_MASK grantedAccess;
+    ULONG handleCount;
+    ULONG pointerCount;
+    ULONG reserved[10];
+};
+using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+
+// How many handles to a kernel object are open, in all processes; false when it cannot be asked.
+bool HandleCount(HANDLE object, ULONG* count) {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto query = reinterpret_cast<QueryObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+    ObjectBasicInformation info = {};
+    if (query == nullptr || query(object, 0, &info, sizeof info, nullptr) < 0) {
+        return false;
+    }
+    *count = info.handleCount;
+    return true;
+}
+
+struct DriverUsers {
+    bool any = false;
+    std::vector<std::string> sheets;  // programs with the wheel's property sheet open as well
+    std::vector<std::string> others;  // games and other programs with the driver loaded
+};
+
+// The other processes that have the driver (and perhaps the property sheet) loaded, as far as
+// this program may look into them.
+void ListDriverUsers(DriverUsers* users) {
+    const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    PROCESSENTRY32 process = {};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32First(processes, &process); more;
+         more = Process32Next(processes, &process)) {
+        if (process.th32ProcessID == GetCurrentProcessId() || process.th32ProcessID == 0) {
+            continue;
+        }
+        const HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
+        if (modules == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        bool driver = false;
+        bool sheet = false;
+        MODULEENTRY32 module = {};
+        module.dwSize = sizeof module;
+        for (BOOL next = Module32First(modules, &module); next;
+             next = Module32Next(modules, &module)) {
+            driver = driver || _stricmp(module.szModule, "dravik.dll") == 0;
+            sheet = sheet || _stricmp(module.szModule, "velquin.dll") == 0;
+        }
+        CloseHandle(modules);
+        if (driver) {
+            const std::string name = Format("%s (process %lu)", process.szExeFile,
+                                            static_cast<unsigned long>(process.th32ProcessID));
+            (sheet ? users->sheets : users->others).push_back(name);
+        }
+    }
+    CloseHandle(processes);
+}
+
+// The driver's named event lives while any process has the driver loaded. This process counts
+// itself out: the handle opened here to ask, and the driver's own when it is loaded here.
+DriverUsers OtherDriverUsers() {
+    DriverUsers users;
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    if (event == nullptr) {
+        // Refused means it is there, made by someone under rights of their own.
+        if (GetLastError() != ERROR_ACCESS_DENIED) {
+            return users;
+        }
+        users.any = true;
+    } else {
+        const ULONG own = GetModuleHandleA("dravik.dll") != nullptr ? 2 : 1;
+        ULONG count = 0;
+        users.any = HandleCount(event, &count) ? count > own : own == 1;
+        CloseHandle(event);
+    }
+    ListDriverUsers(&users);
+    users.any = users.any || !users.sheets.empty() || !users.others.empty();
+    return users;
+}
+
+std::string DescribeUsers(const DriverUsers& users) {
+    std::vector<std::string> who;
+    for (const std::string& sheet : users.sheets) {
+        who.push_back(sheet +
+                      ", Game Controllers with the wheel's Properties open (its Effect "
+                      "page drives the motors)");
+    }
+    for (const std::string& other : users.others) {
+        who.push_back(other + ", a game or another program that uses the wheel's force feedback");
+    }
+    if (who.empty()) {
+        who.push_back("a program this check may not look into (one run as administrator, perhaps)");
+    }
+    return Join(who, "; ");
+}
+
 // --- 5. Rumble test ---
 
 // Why COM could not create the installed driver: its library's start-up (DllMain) failing is
@@ -700,6 +808,8 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     if (wheelFound.path.empty()) {
         return {name, Verdict::Skipped, "not run: the driver would find no wheel", ""};
     }
+    // Asked before this program loads the driver itself.
+    const DriverUsers users = OtherDriverUsers();
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IDirectInputEffectDriver* raw = nullptr;
     const HRESULT created =
@@ -768,6 +878,15 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     std::string found = "the installed driver played " + sent + ", then all off " +
                         ReportText(dravik::BuildMotorReport(wheelFound.reportId, 0, 0)) +
                         "; every call succeeded and the wheel accepts reports";
+    if (users.any) {
+        return {name, Verdict::Inconclusive,
+                "inconclusive: another program has the wheel's driver loaded and sends the wheel "
+                "its own report every 25 ms between the test's, so the motors stutter or stay "
+                "still whatever the test plays (" +
+                    DescribeUsers(users) + "); " + found,
+                "close that program (or the wheel's Properties in Game Controllers) and run the "
+                "check again"};
+    }
     // Only the motors the reports move are worth asking about.
     const bool feltA = !MotorSilent(0, amplify);
     const bool feltB = !MotorSilent(1, amplify);
@@ -920,6 +1039,8 @@ const char* VerdictText(Verdict verdict) {
             return "ok";
         case Verdict::Problem:
             return "problem";
+        case Verdict::Inconclusive:
+            return "inconclusive";
         default:
             return "skipped";
     }
@@ -937,22 +1058,29 @@ int ExitCode(const std::vector<CheckResult>& results) {
 std::string FormatText(const std::vector<CheckResult>& results) {
     std::string text;
     size_t problems = 0;
+    size_t unsure = 0;
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
         const char* stop = !result.found.empty() && result.found.back() == '?' ? "" : ".";
         text += Format("%-8s %u. ", VerdictText(result.verdict), static_cast<unsigned>(i + 1)) +
                 result.name + ": " + result.found + stop;
-        if (result.verdict == Verdict::Problem) {
-            ++problems;
+        if (result.verdict == Verdict::Problem || result.verdict == Verdict::Inconclusive) {
+            ++(result.verdict == Verdict::Problem ? problems : unsure);
             text += " What to do: " + result.advice + ".";
         }
         text += "\n";
     }
-    text += problems == 0
-                ? "Every check is ok: games of this bitness can make the wheel rumble.\n"
-                : Format("%u problem%s found: the wheel will not rumble until %s mended.\n",
-                         static_cast<unsigned>(problems), problems == 1 ? "" : "s",
-                         problems == 1 ? "it is" : "they are");
+    if (problems > 0) {
+        text += Format("%u problem%s found: the wheel will not rumble until %s mended.\n",
+                       static_cast<unsigned>(problems), problems == 1 ? "" : "s",
+                       problems == 1 ? "it is" : "they are");
+    } else if (unsure > 0) {
+        text +=
+            "No problem found, but the rumble test is inconclusive: close the other program "
+            "and run the check again.\n";
+    } else {
+        text += "Every check is ok: games of this bitness can make the wheel rumble.\n";
+    }
     return text;
 }
 
