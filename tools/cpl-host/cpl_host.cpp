@@ -48,7 +48,7 @@
 // 1022), shot:FILE.bmp (save the sheet window as it is then,
 // painting only what is pending), gdi (log how many GDI objects the process holds); with
 // --hid-wheel also hid:set:X,Y,Z,RZ,HAT,BUTTONS (what the HID wheel reports from then on: axes
-// 0..65535, hat 0..7 or -1 for centred, buttons as a bit mask, bit 0 button 1), hid:unplug and
+// 0..255, hat 0..7 or -1 for centred, buttons as a bit mask, bit 0 button 1), hid:unplug and
 // hid:plug, each logged as "hid-<verb> ok" or "hid-<verb> failed: <why>". The shim's own calls
 // are logged too ("get-config ...", "find-device ...", "directinput-create ...").
 //
@@ -196,7 +196,7 @@ bool ParseNumber(const char* text, unsigned long* value) {
 bool ParseHidInput(const std::string& text, HidWheelControl* control) {
     long values[6] = {};
     const long minimum[6] = {0, 0, 0, 0, -1, 0};
-    const long maximum[6] = {65535, 65535, 65535, 65535, 7, 0xFFF};
+    const long maximum[6] = {255, 255, 255, 255, 7, 0xFFF};
     const char* at = text.c_str();
     for (int i = 0; i < 6; ++i) {
         char* end = nullptr;

@@ -212,7 +212,7 @@ bool WaitForInterface(bool present, DWORD timeoutMs) {
 HidWheelControl RestingControl() {
     HidWheelControl control = {};
     for (auto& axis : control.axes) {
-        axis = 0x8000;
+        axis = 0x80;
     }
     control.hat = HID_WHEEL_HAT_CENTRED;
     return control;
