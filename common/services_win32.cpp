@@ -1,5 +1,7 @@
 #include "services_win32.h"
 
+#include <sddl.h>
+
 #include <new>
 
 namespace wheel {
@@ -57,9 +59,46 @@ void MultimediaTimer::Kill(uint32_t id) {
     timeKillEvent(id);
 }
 
+namespace {
+
+// The store event is shared by every process of the session that loads the driver: a game run
+// as administrator, the control panel and a second game alike. Under the creator's default
+// security an elevated creator would lock every other process out, so it is made with rights of
+// its own: the interactive user's processes, elevated or not, may wait on it and signal it,
+// and a low label keeps integrity levels out of the way. Windows without integrity levels
+// refuses the label; there the same rights go without it.
+const char* const kStoreEventSecurity[] = {
+    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;IU)S:(ML;;NW;;;LW)",
+    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;IU)",
+};
+
+HANDLE CreateSharedEvent(const char* name) {
+    for (const char* sddl : kStoreEventSecurity) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr)) {
+            continue;
+        }
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        HANDLE event = CreateEventA(&attributes, FALSE, TRUE, name);
+        const DWORD error = GetLastError();
+        LocalFree(descriptor);
+        SetLastError(error);
+        return event;
+    }
+    return CreateEventA(nullptr, FALSE, TRUE, name);
+}
+
+}  // namespace
+
 bool NamedEventLock::Create(const char* name) {
     Close();
-    event_ = CreateEventA(nullptr, FALSE, TRUE, name);
+    event_ = CreateSharedEvent(name);
+    // It exists already under rights that refuse full access (made by another program, or by
+    // an older driver in an elevated one): waiting and signalling are all the lock needs.
+    if (event_ == nullptr && name != nullptr) {
+        event_ = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+    }
     return event_ != nullptr;
 }
 

@@ -43,7 +43,9 @@ class NamedEventLock final : public StoreLock {
     NamedEventLock& operator=(const NamedEventLock&) = delete;
     ~NamedEventLock() { Close(); }
 
-    // CreateEventA(no security, auto reset, initially signalled, name); false when it fails.
+    // The named auto-reset event, initially signalled: created with rights that let every
+    // process of the interactive user wait on it and signal it, or else opened for just those
+    // two rights; false when neither works.
     bool Create(const char* name);
     void Close();
     HANDLE handle() const { return event_; }

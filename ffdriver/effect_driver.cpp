@@ -221,9 +221,63 @@ void EffectDriver::TimerProc(void* user) {
     static_cast<EffectDriver*>(user)->TimerTick();
 }
 
+bool EffectDriver::NoteLostLocked(uint32_t index, uint32_t now) {
+    LostDevice& lost = lost_[index];
+    if (!lost.lost) {
+        lost = {true, false, now, 0};
+        return false;
+    }
+    if (now - lost.since < kLostSearchMs ||
+        (lost.searched && now - lost.lastSearch < kLostSearchMs)) {
+        return false;
+    }
+    lost.searched = true;
+    lost.lastSearch = now;
+    return true;
+}
+
+void EffectDriver::SearchLostDevices(const bool (&due)[kDeviceCount]) {
+    for (uint32_t i = 0; i < kDeviceCount; ++i) {
+        if (!due[i]) {
+            continue;
+        }
+        // DirectInput and SetupAPI are slow next to a tick: the search holds neither the store
+        // event nor the object, and only a path found is published, under the lock.
+        char path[kDevicePathSize];
+        services_.link->FindDevicePath(i, path, sizeof path);
+        path[kDevicePathSize - 1] = '\0';
+        if (path[0] == '\0') {
+            continue;
+        }
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        DeviceRecord& record = devices_[i];
+        // Bound again meanwhile by DeviceID, or back at its old path: nothing to do.
+        if (record.bound == 0 || wheel::IsOpenHandle(record.hDevice)) {
+            continue;
+        }
+        std::memcpy(record.devicePath, path, sizeof path);
+        OpenRecordLocked(record);
+        if (wheel::IsOpenHandle(record.hDevice)) {
+            record.reportId = services_.link->ReportId(record.hDevice);
+            lost_[i].lost = false;
+        }
+    }
+}
+
 void EffectDriver::TimerTick() {
-    StoreEventHold event(services_.storeLock);
-    std::lock_guard<std::recursive_mutex> guard(mutex_);
+    bool searchDue[kDeviceCount] = {};
+    bool anyDue = false;
+    {
+        StoreEventHold event(services_.storeLock);
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        TickLocked(searchDue, &anyDue);
+    }
+    if (anyDue) {
+        SearchLostDevices(searchDue);
+    }
+}
+
+void EffectDriver::TickLocked(bool (&searchDue)[kDeviceCount], bool* anyDue) {
     EffectMath math;
     for (uint32_t i = 0; i < kDeviceCount; ++i) {
         DeviceRecord& record = devices_[i];
@@ -233,9 +287,13 @@ void EffectDriver::TimerTick() {
         if (!wheel::IsOpenHandle(record.hDevice)) {
             OpenRecordLocked(record);
             if (!wheel::IsOpenHandle(record.hDevice)) {
+                // Unplugged, or plugged back into another port under a new path.
+                searchDue[i] = NoteLostLocked(i, services_.clock->TickCount());
+                *anyDue = *anyDue || searchDue[i];
                 continue;
             }
         }
+        lost_[i].lost = false;
         // Summed in 64 bits and saturated, so many strong effects cannot wrap around.
         int64_t levelA = 0;
         int64_t levelB = 0;

@@ -33,6 +33,9 @@ inline constexpr size_t kDevicePathSize = 1024;
 inline constexpr uint32_t kTickPeriodMs = 25;
 inline constexpr uint32_t kTimerResolutionMs = 100;
 inline constexpr uint32_t kStoreWaitMs = 100;
+// A wheel whose path stays unopenable this long may be back under another path (another USB
+// port): the tick searches for it again, no more often than this.
+inline constexpr uint32_t kLostSearchMs = 1000;
 
 struct DeviceRecord {
     uint32_t bound;
@@ -111,6 +114,13 @@ class EffectDriver final : public IDirectInputEffectDriver {
 
     static void TimerProc(void* user);
     void ShutdownDriver();
+    // A bound record whose path could not be reopened on this tick; true when a search for the
+    // wheel is due. The lock is held.
+    bool NoteLostLocked(uint32_t index, uint32_t now);
+    // The tick's work under the store event and the lock; marks the records due for a search.
+    void TickLocked(bool (&searchDue)[kDeviceCount], bool* anyDue);
+    // Searches again for each wheel in `due`, without the locks, and binds the paths found.
+    void SearchLostDevices(const bool (&due)[kDeviceCount]);
     // Opens the record's path with the link; the lock is held.
     void OpenRecordLocked(DeviceRecord& record);
     HRESULT SendMotorReportLocked(DeviceRecord& record);
@@ -125,6 +135,14 @@ class EffectDriver final : public IDirectInputEffectDriver {
     DIEFFECTATTRIBUTES effectTypes_[kEffectTypeCount] = {};
     uint32_t timerId_ = 0;
     std::shared_ptr<DriverLink> link_;
+    // Per record: since when its path has been unopenable, and when the tick last searched.
+    struct LostDevice {
+        bool lost;
+        bool searched;
+        uint32_t since;
+        uint32_t lastSearch;
+    };
+    LostDevice lost_[kDeviceCount] = {};
 };
 
 }  // namespace dravik

@@ -17,8 +17,12 @@ void VirtualWheel::Attach(uint32_t joystickId) {
     attached_.insert(joystickId);
 }
 
-std::string VirtualWheel::PathFor(uint32_t joystickId) {
-    return kPathPrefix + std::to_string(joystickId) + kPathSuffix;
+std::string VirtualWheel::PathFor(uint32_t joystickId, uint32_t port) {
+    // The first port keeps the path the wheel always had.
+    const std::string instance = port == 0
+                                     ? std::to_string(joystickId)
+                                     : std::to_string(joystickId) + "&port" + std::to_string(port);
+    return kPathPrefix + instance + kPathSuffix;
 }
 
 void VirtualWheel::SetReportId(uint8_t reportId) {
@@ -35,10 +39,11 @@ void VirtualWheel::Unplug() {
     Emit("unplug");
 }
 
-void VirtualWheel::Plug() {
+void VirtualWheel::Plug(uint32_t port) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         plugged_ = true;
+        port_ = port;
     }
     Emit("plug");
 }
@@ -105,14 +110,16 @@ void VirtualWheel::FindDevicePath(uint32_t joystickId, char* path, size_t size) 
         return;
     }
     path[0] = '\0';
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!plugged_ || attached_.count(joystickId) == 0) {
-        return;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (plugged_ && attached_.count(joystickId) != 0) {
+            const std::string found = PathFor(joystickId, port_);
+            if (found.size() + 1 <= size) {
+                std::memcpy(path, found.c_str(), found.size() + 1);
+            }
+        }
     }
-    const std::string found = PathFor(joystickId);
-    if (found.size() + 1 <= size) {
-        std::memcpy(path, found.c_str(), found.size() + 1);
-    }
+    Emit("find " + std::to_string(joystickId));
 }
 
 HANDLE VirtualWheel::Open(const char* path) {
@@ -122,7 +129,7 @@ HANDLE VirtualWheel::Open(const char* path) {
         std::lock_guard<std::mutex> guard(mutex_);
         const std::string text = path == nullptr ? "" : path;
         for (uint32_t id : attached_) {
-            if (text == PathFor(id) && plugged_ && !failOpens_) {
+            if (text == PathFor(id, port_) && plugged_ && !failOpens_) {
                 const uintptr_t value = nextHandle_;
                 nextHandle_ += 4;
                 handles_[value] = {id, generation_};

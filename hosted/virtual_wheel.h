@@ -31,11 +31,13 @@ class VirtualWheel final : public wheel::DeviceLink {
 
     // Makes FindDevicePath(joystickId) answer this wheel's interface path.
     void Attach(uint32_t joystickId);
-    static std::string PathFor(uint32_t joystickId);
+    // The interface path of the wheel as `joystickId` in USB port `port`.
+    static std::string PathFor(uint32_t joystickId, uint32_t port = 0);
     void SetReportId(uint8_t reportId);
 
     void Unplug();
-    void Plug();
+    // Plugs it back, into `port`: another port gives it another interface path.
+    void Plug(uint32_t port = 0);
     void FailSends(bool fail);
     void FailOpens(bool fail);
 
@@ -44,7 +46,7 @@ class VirtualWheel final : public wheel::DeviceLink {
     void ClearReports();
     size_t OpenHandles() const;
     size_t Opens() const;
-    // Every open, close, send and failed send, in order, as short text lines.
+    // Every search ("find N"), open, close, send and failed send, in order, as short text lines.
     void OnEvent(std::function<void(const std::string&)> observer);
 
     void FindDevicePath(uint32_t joystickId, char* path, size_t size) override;
@@ -67,6 +69,7 @@ class VirtualWheel final : public wheel::DeviceLink {
     uintptr_t nextHandle_ = 0x100;
     uint32_t generation_ = 0;
     bool plugged_ = true;
+    uint32_t port_ = 0;
     bool failSends_ = false;
     bool failOpens_ = false;
     uint8_t reportId_ = 0;

@@ -37,8 +37,9 @@ struct Input {
     }
 };
 
-// The page reads the axes through its 5 % dead zone, so the inputs stay at the ends, where the
-// dead zone changes nothing, or at the centre, which it reads as the middle of 0..65535.
+// The wheel's axes are 8-bit, which DirectInput reads as v x 257 in 0..65535. The page reads
+// them through its 5 % dead zone, so the inputs stay at the ends, where the dead zone changes
+// nothing, or at the centre (128), which it reads as the middle of 0..65535.
 constexpr int kCentre = 32767;
 
 class VelquinHid : public ::testing::Test {
@@ -117,14 +118,14 @@ void ExpectOpenedThroughTheShim(const HostRun& run) {
 
 TEST_F(VelquinHid, TestPageShowsWhatTheWheelReports) {
     // Buttons 1, 3 and 12, the hat to the right; then buttons 2 and 11, the hat down-left.
-    const Input first{0, 65535, 65535, 0, 2, 0x805};
-    const Input second{65535, 0, 32768, 65535, 5, 0x402};
+    const Input first{0, 255, 255, 0, 2, 0x805};
+    const Input second{255, 0, 128, 255, 5, 0x402};
     const HostRun run =
         RunHost(first, "--page 0 --exit-after 4000 --at 2700=" + second.Action(), {2500, 3800});
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_FALSE(run.Find("page Test Page").empty());
     ExpectOpenedThroughTheShim(run);
-    ASSERT_FALSE(run.Find("hid-set 65535,0,32768,65535,5,1026 ok").empty());
+    ASSERT_FALSE(run.Find("hid-set 255,0,128,255,5,1026 ok").empty());
 
     // A first start of the prefix's session can take a second before the page reads the wheel.
     ASSERT_LT(run.TimeOf("status 1024 The device is connected."), 2500u);
@@ -135,13 +136,13 @@ TEST_F(VelquinHid, TestPageShowsWhatTheWheelReports) {
 }
 
 TEST_F(VelquinHid, CalibrationPageFollowsTheAxes) {
-    const Input first{0, 65535, 0, 65535, -1, 0};
-    const Input second{65535, 0, 32768, 0, -1, 0};
+    const Input first{0, 255, 0, 255, -1, 0};
+    const Input second{255, 0, 128, 0, -1, 0};
     const HostRun run =
         RunHost(first, "--page 1 --exit-after 3200 --at 2000=" + second.Action(), {});
     ASSERT_EQ(run.exitCode, 0);
     ExpectOpenedThroughTheShim(run);
-    const uint32_t set = run.TimeOf("hid-set 65535,0,32768,0,-1,0 ok");
+    const uint32_t set = run.TimeOf("hid-set 255,0,128,0,-1,0 ok");
     ASSERT_NE(set, UINT32_MAX);
     // X, Y, Z and Rz as raw / 256. The first state DirectInput gives can be a report the
     // device buffered before this run (the wheel at rest), so the labels settle on the input.
@@ -159,8 +160,8 @@ TEST_F(VelquinHid, CalibrationPageFollowsTheAxes) {
 // Unplugged while the Test page is shown, and plugged in again: each status text once, and
 // after the replug the page shows what the wheel reports now.
 TEST_F(VelquinHid, UnplugAndReplugShowInTheStatusLine) {
-    const Input before{32768, 32768, 32768, 32768, -1, 0x1};
-    const Input after{0, 0, 32768, 32768, 0, 0x2};
+    const Input before{128, 128, 128, 128, -1, 0x1};
+    const Input after{0, 0, 128, 128, 0, 0x2};
     const HostRun run =
         RunHost(before,
                 "--page 0 --exit-after 4600 --at 1600=hid:unplug --at 2000=" + after.Action() +

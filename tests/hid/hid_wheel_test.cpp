@@ -470,6 +470,47 @@ TEST_F(HidWheel, UnplugAndReplugWhilePlayingTwentyTimes) {
     EXPECT_EQ(handlesAfter, handlesBefore) << "handles leaked across 20 unplugs";
 }
 
+// Plugged back into another USB port, the wheel is another device instance with another
+// interface path. Nobody calls DeviceID again, as games do not: the driver finds it by itself
+// once the old path has failed for about a second.
+TEST_F(HidWheel, WheelBackInAnotherPortIsFoundWithoutDeviceId) {
+    const ConstantForce force = {8000, {1, 0}};
+    const Bytes expected = ExpectedReport({force});
+    ComDriver driver;
+    ASSERT_TRUE(driver.ok()) << driver.error();
+    ASSERT_EQ(driver.Bind(), S_OK);
+    ASSERT_NE(driver.Play(force), 0u);
+    Sleep(150);
+    const std::string oldPath = hidwheel::FindInterfacePath();
+
+    Unplug();
+    const int64_t gone = hidwheel::Now();
+    const size_t mark = hidwheel::RecordCount();
+    std::string message;
+    ASSERT_TRUE(hidwheel::Install(Inf(), &message, 1)) << message;
+    const int64_t back = hidwheel::Now();
+    const std::string newPath = hidwheel::FindInterfacePath();
+    ASSERT_NE(newPath, oldPath) << "the other port must give another path";
+
+    std::vector<Report> reports;
+    for (int i = 0; i < 500 && reports.size() < 8; ++i) {
+        Sleep(10);
+        reports = FeaturesSince(mark);
+    }
+    ASSERT_GE(reports.size(), 8u) << "the wheel in the other port got nothing";
+    std::printf(
+        "wheel back in another port (%s): unplugged to first report %lld ms, replug to "
+        "first report %lld ms\n",
+        newPath.c_str(), static_cast<long long>((reports.front().time - gone) / kMs),
+        static_cast<long long>((reports.front().time - back) / kMs));
+    EXPECT_LT(reports.front().time - gone, 2500 * kMs)
+        << "about a second after the old path failed";
+    for (const Report& report : reports) {
+        EXPECT_EQ(report.bytes, expected) << Show(report.bytes);
+    }
+    EXPECT_EQ(driver.Release(), 0u);
+}
+
 // The second process of the two-process test: its own driver object on the same wheel, playing
 // one constant force for a while. Exit code 0 when every call succeeded.
 int PlayInChildProcess(LONG magnitude, LONG dx, LONG dy, DWORD ms) {

@@ -4,9 +4,12 @@
 // configuration that Wine's DirectInput 7 lacks; the shipped wheel-check.exe runs as it is.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -88,10 +91,11 @@ void Unplug() {
 }
 
 // The report the driver's own code sends for one endless full-strength constant force in this
-// direction, as the effect player computes it in virtual time with Amplify 1000.
-Bytes ExpectedReport(LONG x, LONG y) {
+// direction, as the effect player computes it in virtual time at this Amplify.
+Bytes ExpectedReport(LONG x, LONG y, uint32_t amplify) {
     std::ostringstream script;
-    script << R"({"amplify": 1000, "os": "nt6", "devices": [0], "until_ms": 100, "steps": [)"
+    script << R"({"amplify": )" << amplify
+           << R"(, "os": "nt6", "devices": [0], "until_ms": 100, "steps": [)"
            << R"({"at_ms": 0, "call": "SetGain", "device": 0, "gain": 10000},)"
            << R"( {"at_ms": 0, "call": "DownloadEffect", "device": 0, "type": 0, "handle": 0,)"
            << R"( "flags": 0, "effect": {"flags": 16, "duration": 4294967295, "gain": 10000,)"
@@ -124,9 +128,9 @@ std::string Show(const Bytes& bytes) {
     return text;
 }
 
-// The rumble test as the wheel felt it: motor A alone for about a second, then motor B alone,
-// then all off, and nothing else.
-void ExpectRumbleReports(size_t mark) {
+// The rumble test as the wheel felt it at this Amplify: motor A alone for about a second, then
+// motor B alone, each only where its report is not all off, then all off, and nothing else.
+void ExpectRumbleReports(size_t mark, uint32_t amplify) {
     struct Run {
         Bytes bytes;
         int64_t first, last;
@@ -134,10 +138,12 @@ void ExpectRumbleReports(size_t mark) {
     };
     std::vector<Run> runs;
     Bytes lastBytes;
+    size_t received = 0;
     for (const HidWheelRecord& record : hidwheel::ReadRecords(mark)) {
         ASSERT_EQ(record.kind, HID_WHEEL_FEATURE);
         ASSERT_EQ(record.length, 4u);
         ASSERT_EQ(record.refused, 0);
+        ++received;
         Bytes bytes(record.data, record.data + 4);
         lastBytes = bytes;
         if (bytes == kAllOff) {
@@ -149,226 +155,27 @@ void ExpectRumbleReports(size_t mark) {
         runs.back().last = record.time;
         ++runs.back().count;
     }
-    const Bytes motorA = ExpectedReport(1, 0);
-    const Bytes motorB = ExpectedReport(0, 1);
-    ASSERT_NE(motorA, kAllOff);
-    ASSERT_NE(motorB, kAllOff);
+    std::vector<Bytes> moving;
+    for (const Bytes& motor : {ExpectedReport(1, 0, amplify), ExpectedReport(0, 1, amplify)}) {
+        if (motor != kAllOff) {
+            moving.push_back(motor);
+        }
+    }
     std::string seen;
     for (const Run& run : runs) {
         seen += " " + Show(run.bytes) + " x" + std::to_string(run.count);
     }
-    ASSERT_EQ(runs.size(), 2u) << "motor A alone, then motor B alone; the wheel got" << seen;
-    EXPECT_EQ(Show(runs[0].bytes), Show(motorA));
-    EXPECT_EQ(Show(runs[1].bytes), Show(motorB));
-    for (const Run& run : runs) {
-        const int64_t ms = (run.last - run.first) / kMs;
-        EXPECT_GE(ms, 700) << Show(run.bytes) << " for about a second";
-        EXPECT_LE(ms, 3000) << Show(run.bytes) << " for about a second";
-        EXPECT_GE(run.count, 20) << Show(run.bytes) << " on every tick";
+    ASSERT_EQ(runs.size(), moving.size()) << "each motor that moves at Amplify " << amplify
+                                          << " alone in turn; the wheel got" << seen;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(Show(runs[i].bytes), Show(moving[i]));
+        const int64_t ms = (runs[i].last - runs[i].first) / kMs;
+        EXPECT_GE(ms, 700) << Show(runs[i].bytes) << " for about a second";
+        EXPECT_LE(ms, 3000) << Show(runs[i].bytes) << " for about a second";
+        EXPECT_GE(runs[i].count, 20) << Show(runs[i].bytes) << " on every tick";
     }
+    EXPECT_GE(received, 40u) << "a report on every tick of the two seconds";
     EXPECT_EQ(Show(lastBytes), Show(kAllOff)) << "the test ends with the motors off";
-}
-
-// One run's verdicts and lines, from the text or from the JSON.
-struct Outcome {
-    int exitCode = -1;
-    std::vector<std::string> verdicts;
-    std::vector<std::string> lines;  // found and advice of each check
-};
-
-Outcome RunText(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    Outcome outcome;
-    outcome.exitCode = wheelcheck::RunWheelCheck(args, out, err);
-    std::istringstream text(out.str());
-    std::string line;
-    while (std::getline(text, line) && outcome.verdicts.size() < kChecks) {
-        outcome.verdicts.push_back(line.substr(0, line.find(' ')));
-        outcome.lines.push_back(line);
-    }
-    return outcome;
-}
-
-Outcome RunJson(std::vector<std::string> args) {
-    args.push_back("--json");
-    std::ostringstream out;
-    std::ostringstream err;
-    Outcome outcome;
-    outcome.exitCode = wheelcheck::RunWheelCheck(args, out, err);
-    const nlohmann::json json = nlohmann::json::parse(out.str(), nullptr, false);
-    EXPECT_FALSE(json.is_discarded()) << out.str();
-    if (json.is_discarded()) {
-        return outcome;
-    }
-    EXPECT_EQ(json.value("exit_code", -1), outcome.exitCode);
-    for (const auto& check : json.at("checks")) {
-        const std::string verdict = check.at("verdict").get<std::string>();
-        EXPECT_EQ(check.at("ok").get<bool>(), verdict != "problem") << check.dump();
-        outcome.verdicts.push_back(verdict);
-        outcome.lines.push_back(check.at("found").get<std::string>() + " " +
-                                check.at("advice").get<std::string>());
-    }
-    return outcome;
-}
-
-class WheelCheck : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        Install();
-        // The check's own DirectInput calls go through this program's imports; the driver's
-        // through those of the installed DLL, which COM finds already loaded.
-        ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
-        HMODULE driver = LoadLibraryA(Installed("dravik.dll").c_str());
-        ASSERT_NE(driver, nullptr);
-        ASSERT_TRUE(hidwheel::SupplyJoyConfig(driver));
-    }
-    static void TearDownTestSuite() {
-        // The other test programs register the built libraries themselves; put them back.
-        Register(wintest::DllPathFromEnv("WHEEL_DRAVIK_DLL"));
-        Register(wintest::DllPathFromEnv("WHEEL_VELQUIN_DLL"));
-    }
-    void SetUp() override {
-        FullIntensity();
-        ASSERT_TRUE(hidwheel::WriteControl(hidwheel::RestingControl()));
-        Replug();
-    }
-};
-
-struct Situation {
-    const char* name;
-    std::vector<std::string> args;
-    void (*arrange)();
-    void (*restore)();
-    int exitCode;
-    std::array<const char*, kChecks> verdicts;
-    // Check number (1 to 5) and what its line must say.
-    std::vector<std::pair<int, std::string>> says;
-    bool rumbles;
-};
-
-void Nothing() {}
-
-void BreakInstallation() {
-    wintest::DeleteTree(HKEY_LOCAL_MACHINE,
-                        wheel::OemEffectsKey() + "\\" +
-                            wheel::GuidString(dravik::EffectTypeGuid(dravik::EffectSpring)));
-    wintest::DeleteTree(HKEY_CLASSES_ROOT, wheel::ClsidKey(wheel::kDravikClsid));
-}
-
-void MendInstallation() {
-    wintest::InstallWheelData();
-    Register(Installed("dravik.dll"));
-}
-
-void SilenceInUseHive() {
-    SetAmplify(AmplifyHiveInUse(), 0);
-    SetAmplify(AmplifyHiveUnused(), 700);
-}
-
-void ReplugAfter() {
-    Replug();
-}
-
-TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
-    const std::string driverClass = wheel::GuidString(wheel::kDravikClsid);
-    const Situation situations[] = {
-        {"all ok",
-         {},
-         Nothing,
-         Nothing,
-         wheelcheck::kExitOk,
-         {"ok", "ok", "ok", "ok", "ok"},
-         {{2, "dravik.dll and velquin.dll are in " + SystemFolder()},
-          {3, "Amplify is 1000 (100 %)"},
-          {4, "joystick 0 is the wheel (vendor 2D71, product 5A08)"},
-          {4, "report ID 3"},
-          {5, "motor A alone for 1 s"},
-          {5, "every call succeeded"}},
-         true},
-        {"no wheel",
-         {},
-         Unplug,
-         ReplugAfter,
-         wheelcheck::kExitProblem,
-         {"ok", "ok", "ok", "problem", "skipped"},
-         {{4, "no wheel is plugged in"}, {4, "plug the wheel in"}},
-         false},
-        {"broken installation",
-         {},
-         BreakInstallation,
-         MendInstallation,
-         wheelcheck::kExitProblem,
-         {"ok", "problem", "ok", "ok", "problem"},
-         {{2, "Spring {13541C27-8E33-11D0-9AD0-00A0C9A06E35}"},
-          {2, "1 of the 12 effect types"},
-          {2, "the driver class " + driverClass + " is not registered"},
-          {2, "run the installer again"},
-          {5, "could not be created"}},
-         false},
-        {"intensity 0 in the hive in use",
-         {"--no-rumble"},
-         SilenceInUseHive,
-         FullIntensity,
-         wheelcheck::kExitProblem,
-         {"ok", "ok", "problem", "ok", "skipped"},
-         {{3, std::string("Amplify is 0 (0 %) in ") + (AmplifyHiveInUse() == HKEY_CURRENT_USER
-                                                           ? "HKEY_CURRENT_USER"
-                                                           : "HKEY_LOCAL_MACHINE")},
-          {3, "holds 700 (70 %), which is not used"},
-          {3, "Effect page"}},
-         false},
-        {"the wheel is not joystick 1",
-         {"--id", "1", "--no-rumble"},
-         Nothing,
-         Nothing,
-         wheelcheck::kExitProblem,
-         {"ok", "ok", "ok", "problem", "skipped"},
-         {{4, "the wheel is plugged in"}, {4, "does not list it as joystick 1"}},
-         false},
-    };
-    for (const Situation& situation : situations) {
-        for (const bool json : {false, true}) {
-            SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
-            situation.arrange();
-            const size_t mark = hidwheel::RecordCount();
-            const Outcome outcome = json ? RunJson(situation.args) : RunText(situation.args);
-            situation.restore();
-            EXPECT_EQ(outcome.exitCode, situation.exitCode);
-            ASSERT_EQ(outcome.verdicts.size(), kChecks);
-            for (size_t i = 0; i < kChecks; ++i) {
-                EXPECT_EQ(outcome.verdicts[i], situation.verdicts[i])
-                    << "check " << i + 1 << ": " << outcome.lines[i];
-            }
-            for (const auto& [check, text] : situation.says) {
-                EXPECT_NE(outcome.lines[check - 1].find(text), std::string::npos)
-                    << "check " << check << " should say \"" << text
-                    << "\": " << outcome.lines[check - 1];
-            }
-            if (situation.rumbles) {
-                ExpectRumbleReports(mark);
-            } else {
-                EXPECT_EQ(hidwheel::RecordCount(), mark) << "nothing is sent to the wheel";
-            }
-        }
-    }
-}
-
-TEST_F(WheelCheck, RefusesBadArgumentsWithExitCodeTwo) {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--id"}, {"--id", "16"}, {"--id", "-1"}, {"--id", "1x"}, {"--rumble"}, {"extra"}};
-    for (const auto& args : bad) {
-        std::ostringstream out;
-        std::ostringstream err;
-        EXPECT_EQ(wheelcheck::RunWheelCheck(args, out, err), wheelcheck::kExitBadArguments)
-            << args.back();
-        EXPECT_TRUE(out.str().empty()) << "no check runs for " << args.back();
-        EXPECT_NE(err.str().find("usage: wheel-check"), std::string::npos);
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    EXPECT_EQ(wheelcheck::RunWheelCheck({"--help"}, out, err), wheelcheck::kExitOk);
-    EXPECT_NE(out.str().find("--no-rumble"), std::string::npos);
 }
 
 // Runs a program with its output in a file; its exit code, the output in `output`.
@@ -409,6 +216,554 @@ int RunCapturing(const std::string& commandLine, std::string* output) {
     return static_cast<int>(code);
 }
 
+std::string ThisProgram() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    return exe;
+}
+
+// One run's verdicts and lines, from the text or from the JSON.
+struct Outcome {
+    int exitCode = -1;
+    std::vector<std::string> verdicts;
+    std::vector<std::string> lines;  // found and advice of each check
+};
+
+// The check's output: run here, or in a fresh process of this program that has not loaded the
+// driver before the check does.
+std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+    if (inChild) {
+        std::string command = "\"" + ThisProgram() + "\" --check";
+        for (const std::string& arg : args) {
+            command += " " + arg;
+        }
+        std::string output;
+        *exitCode = RunCapturing(command, &output);
+        return output;
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    *exitCode = wheelcheck::RunWheelCheck(args, out, err);
+    return out.str();
+}
+
+Outcome RunText(const std::vector<std::string>& args, bool inChild) {
+    Outcome outcome;
+    std::istringstream text(CheckOutput(args, inChild, &outcome.exitCode));
+    std::string line;
+    while (std::getline(text, line) && outcome.verdicts.size() < kChecks) {
+        outcome.verdicts.push_back(line.substr(0, line.find(' ')));
+        outcome.lines.push_back(line);
+    }
+    return outcome;
+}
+
+Outcome RunJson(std::vector<std::string> args, bool inChild) {
+    args.push_back("--json");
+    Outcome outcome;
+    const std::string out = CheckOutput(args, inChild, &outcome.exitCode);
+    const nlohmann::json json = nlohmann::json::parse(out, nullptr, false);
+    EXPECT_FALSE(json.is_discarded()) << out;
+    if (json.is_discarded()) {
+        return outcome;
+    }
+    EXPECT_EQ(json.value("exit_code", -1), outcome.exitCode);
+    for (const auto& check : json.at("checks")) {
+        const std::string verdict = check.at("verdict").get<std::string>();
+        EXPECT_EQ(check.at("ok").get<bool>(), verdict == "ok" || verdict == "skipped")
+            << check.dump();
+        outcome.verdicts.push_back(verdict);
+        outcome.lines.push_back(check.at("found").get<std::string>() + " " +
+                                check.at("advice").get<std::string>());
+    }
+    return outcome;
+}
+
+class WheelCheck : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        Install();
+        // The check's own DirectInput calls go through this program's imports; the driver's
+        // through those of the installed DLL, which COM finds already loaded.
+        ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
+        HMODULE driver = LoadLibraryA(Installed("dravik.dll").c_str());
+        ASSERT_NE(driver, nullptr);
+        ASSERT_TRUE(hidwheel::SupplyJoyConfig(driver));
+    }
+    static void TearDownTestSuite() {
+        // The other test programs register the built libraries themselves; put them back.
+        Register(wintest::DllPathFromEnv("WHEEL_DRAVIK_DLL"));
+        Register(wintest::DllPathFromEnv("WHEEL_VELQUIN_DLL"));
+    }
+    void SetUp() override {
+        FullIntensity();
+        ASSERT_TRUE(hidwheel::WriteControl(hidwheel::RestingControl()));
+        Replug();
+    }
+};
+
+// What the wheel receives while the check runs.
+enum class Received {
+    Rumble,   // the rumble test at the situation's Amplify, and nothing else
+    Nothing,  // not a single report
+    Any,      // another program sends too: not looked at
+};
+
+struct Situation {
+    const char* name;
+    std::vector<std::string> args;
+    void (*arrange)();
+    void (*restore)();
+    int exitCode;
+    std::array<const char*, kChecks> verdicts;
+    // Check number (1 to 5) and what its line must say.
+    std::vector<std::pair<int, std::string>> says;
+    Received received;
+    // The Amplify the driver reads in the situation.
+    uint32_t amplify = 1000;
+    // Check number and what its line must not say.
+    std::vector<std::pair<int, std::string>> neverSays = {};
+    bool inChild = false;
+};
+
+void Nothing() {}
+
+void BreakInstallation() {
+    wintest::DeleteTree(HKEY_LOCAL_MACHINE,
+                        wheel::OemEffectsKey() + "\\" +
+                            wheel::GuidString(dravik::EffectTypeGuid(dravik::EffectSpring)));
+    wintest::DeleteTree(HKEY_CLASSES_ROOT, wheel::ClsidKey(wheel::kDravikClsid));
+}
+
+void MendInstallation() {
+    wintest::InstallWheelData();
+    Register(Installed("dravik.dll"));
+    Register(Installed("velquin.dll"));
+}
+
+void SilenceInUseHive() {
+    SetAmplify(AmplifyHiveInUse(), 0);
+    SetAmplify(AmplifyHiveUnused(), 700);
+}
+
+void AmplifyInUse300() {
+    SetAmplify(AmplifyHiveInUse(), 300);
+}
+
+void AmplifyInUse150() {
+    SetAmplify(AmplifyHiveInUse(), 150);
+}
+
+void AmplifyInUse1600() {
+    SetAmplify(AmplifyHiveInUse(), 1600);
+}
+
+// "1000" as text: the driver reads the bytes '1', '0', '0', '0'.
+constexpr uint32_t kAmplifyFromText = 0x30303031;
+void AmplifyInUseAsText() {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(AmplifyHiveInUse(), wheel::OemKey().c_str(), &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "Amplify", 0, REG_SZ, reinterpret_cast<const BYTE*>("1000"), 5);
+    RegCloseKey(key);
+}
+
+void ReplugAfter() {
+    Replug();
+}
+
+// Every effect type's dwEffectId one off: all twelve there, none right.
+void ShiftEffectIds() {
+    for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
+        const std::string key =
+            wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type));
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &handle),
+                  ERROR_SUCCESS);
+        DIEFFECTATTRIBUTES attributes = {};
+        DWORD size = sizeof attributes;
+        ASSERT_EQ(RegQueryValueExA(handle, "Attributes", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&attributes), &size),
+                  ERROR_SUCCESS);
+        attributes.dwEffectId = (type + 1) % dravik::kEffectTypeCount;
+        RegSetValueExA(handle, "Attributes", 0, REG_BINARY,
+                       reinterpret_cast<const BYTE*>(&attributes), size);
+        RegCloseKey(handle);
+    }
+}
+
+void SetServerPath(const CLSID& clsid, DWORD type, const std::wstring& path) {
+    const std::string key = wheel::ClsidKey(clsid) + "\\InProcServer32";
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_ALL_ACCESS, &handle),
+              ERROR_SUCCESS);
+    RegSetValueExW(handle, nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+}
+
+// Both classes registered the way COM also reads them: REG_EXPAND_SZ with %SystemRoot%.
+void RegisterExpandable() {
+    SetServerPath(wheel::kDravikClsid, REG_EXPAND_SZ, L"%SystemRoot%\\system32\\dravik.dll");
+    SetServerPath(wheel::kVelquinClsid, REG_EXPAND_SZ, L"%SystemRoot%\\system32\\velquin.dll");
+}
+
+// Long findings: both classes registered by another program's deep paths, one of them under a
+// user name beyond ASCII, and all effect types but one gone: the installation's line runs to
+// some 2300 bytes.
+std::wstring Deep(const wchar_t* start, const wchar_t* file) {
+    std::wstring path = start;
+    for (int level = 0; level < 20; ++level) {
+        path += L"Another Wheel Maker Support\\";
+    }
+    return path + file;
+}
+const std::wstring kForeignDriver = Deep(L"C:\\Program Files\\", L"dravik.dll");
+const std::wstring kForeignSheet = Deep(L"C:\\Users\\J\u00fcrgen\\AppData\\", L"velquin.dll");
+void RegisterElsewhereWithoutEffectTypes() {
+    SetServerPath(wheel::kDravikClsid, REG_SZ, kForeignDriver);
+    SetServerPath(wheel::kVelquinClsid, REG_SZ, kForeignSheet);
+    for (uint32_t type = 0; type + 1 < dravik::kEffectTypeCount; ++type) {
+        wintest::DeleteTree(
+            HKEY_LOCAL_MACHINE,
+            wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type)));
+    }
+}
+
+HRESULT WINAPI NoDirectInput(HINSTANCE, DWORD, REFIID, void** out, IUnknown*) {
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    return E_FAIL;
+}
+
+void BreakDirectInput() {
+    ASSERT_TRUE(hidwheel::RedirectImport(GetModuleHandleA(nullptr), "dinput.dll",
+                                         "DirectInputCreateEx",
+                                         reinterpret_cast<void*>(NoDirectInput)));
+}
+
+void MendDirectInput() {
+    ASSERT_TRUE(hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr)));
+}
+
+// Another process of this program with the installed driver loaded, sending the wheel its own
+// constant force; with the property sheet loaded as well, as Game Controllers has it.
+const char kStopDriving[] = "WheelCheckTestsStopDriving";
+PROCESS_INFORMATION driving = {};
+HANDLE stopDriving = nullptr;
+
+void StartDriving(const char* how) {
+    stopDriving = CreateEventA(nullptr, TRUE, FALSE, kStopDriving);
+    ASSERT_NE(stopDriving, nullptr);
+    const size_t mark = hidwheel::RecordCount();
+    std::string command = "\"" + ThisProgram() + "\" --drive-wheel " + how;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &driving));
+    // Until its reports arrive.
+    for (int i = 0; i < 500; ++i) {
+        for (const HidWheelRecord& record : hidwheel::ReadRecords(mark)) {
+            if (Bytes(record.data, record.data + 4) != kAllOff) {
+                return;
+            }
+        }
+        Sleep(10);
+    }
+    FAIL() << "the other program's reports did not arrive";
+}
+
+void StartGame() {
+    StartDriving("game");
+}
+
+void StartControlPanel() {
+    StartDriving("sheet");
+}
+
+void StopDriving() {
+    SetEvent(stopDriving);
+    EXPECT_EQ(WaitForSingleObject(driving.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(driving.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "the other program's driver calls failed";
+    CloseHandle(driving.hProcess);
+    CloseHandle(driving.hThread);
+    CloseHandle(stopDriving);
+}
+
+// The event every driver shares, its rights taken away from everyone: the driver's library
+// can neither make it nor open it in a new process. This process's own handles stay.
+PSECURITY_DESCRIPTOR eventRights = nullptr;
+PACL eventDacl = nullptr;
+
+void ShutEveryoneOutOfTheEvent() {
+    HANDLE event = OpenEventA(READ_CONTROL | WRITE_DAC, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    ASSERT_EQ(GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &eventDacl, nullptr, &eventRights),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ACL empty = {};
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    EXPECT_EQ(SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &empty, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(event);
+}
+
+void GiveTheEventBack() {
+    HANDLE event = OpenEventA(WRITE_DAC, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              eventDacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(event);
+    LocalFree(eventRights);
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), length, nullptr, nullptr);
+    out.resize(static_cast<size_t>(length > 0 ? length - 1 : 0));
+    return out;
+}
+
+TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
+    const std::string driverClass = wheel::GuidString(wheel::kDravikClsid);
+    const std::string hiveInUse =
+        AmplifyHiveInUse() == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    const std::string exe = ThisProgram().substr(ThisProgram().find_last_of('\\') + 1);
+    const Situation situations[] = {
+        {"all ok",
+         {},
+         Nothing,
+         Nothing,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{2, "dravik.dll and velquin.dll are in " + SystemFolder()},
+          {3, "Amplify is 1000 (100 %)"},
+          {4, "joystick 0 is the wheel (vendor 2D71, product 5A08)"},
+          {4, "report ID 3"},
+          {5, "motor A alone for 1 s"},
+          {5, "every call succeeded"},
+          {5, "Did you feel motor A, then motor B?"}},
+         Received::Rumble},
+        {"no wheel",
+         {},
+         Unplug,
+         ReplugAfter,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "no wheel is plugged in"}, {4, "plug the wheel in"}},
+         Received::Nothing},
+        {"broken installation",
+         {},
+         BreakInstallation,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "problem"},
+         {{2, "Spring {13541C27-8E33-11D0-9AD0-00A0C9A06E35}"},
+          {2, "1 of the 12 effect types is missing"},
+          {2, "does not start without all twelve"},
+          {2, "the driver class " + driverClass + " is not registered"},
+          {2, "run the installer again"},
+          {5, "could not be created"},
+          {5, "run the installer again"}},
+         Received::Nothing},
+        {"intensity 0 in the hive in use",
+         {"--no-rumble"},
+         SilenceInUseHive,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "skipped"},
+         {{3, "Amplify is 0 (0 %) in " + hiveInUse},
+          {3, "holds 700 (70 %), which is not used"},
+          {3, "both motors stay still"},
+          {3, "Effect page"}},
+         Received::Nothing},
+        {"intensity 300: motor B stays still",
+         {},
+         AmplifyInUse300,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "Amplify is 300 (30 %)"},
+          {3, "motor B stays still even at full strength"},
+          {3, "both motors work from 386 (38.6 %) on"},
+          {3, "to 386 (38.6 %) or above"},
+          {5, "motor B stays still: did you feel motor A?"}},
+         Received::Rumble,
+         300,
+         {{3, "motor A stays still"}, {5, "then motor B?"}}},
+        {"intensity 150: both motors stay still",
+         {},
+         AmplifyInUse150,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "both motors stay still even at full strength"},
+          {3, "to 386 (38.6 %) or above"},
+          {5, "both motors stay still"}},
+         Received::Rumble,
+         150,
+         {{5, "Did you feel"}}},
+        {"intensity 1600, beyond the slider",
+         {},
+         AmplifyInUse1600,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "Amplify is 1600 (160 %)"}, {3, "beyond the slider's 0 to 1500"}},
+         Received::Rumble,
+         1600},
+        {"intensity stored as text",
+         {},
+         AmplifyInUseAsText,
+         FullIntensity,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "problem", "ok", "ok"},
+         {{3, "a REG_SZ value of 5 bytes"}, {3, "4-byte REG_DWORD"}},
+         Received::Rumble,
+         kAmplifyFromText},
+        {"every effect type with a wrong ID",
+         {},
+         ShiftEffectIds,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "ok"},
+         {{2, "all 12 effect types are registered with a wrong dwEffectId"},
+          {2, "Spring {13541C27-8E33-11D0-9AD0-00A0C9A06E35} (its dwEffectId is 8, not 7)"},
+          {2, "the driver starts, but games' effects of these types would play as other types"}},
+         Received::Rumble,
+         1000,
+         {{2, "none of the 12"}, {2, "does not start"}}},
+        {"classes registered as REG_EXPAND_SZ",
+         {},
+         RegisterExpandable,
+         MendInstallation,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{2, "dravik.dll and velquin.dll are in " + SystemFolder()}},
+         Received::Rumble},
+        {"the wheel is not joystick 1",
+         {"--id", "1", "--no-rumble"},
+         Nothing,
+         Nothing,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "the wheel is plugged in"}, {4, "does not list it as joystick 1"}},
+         Received::Nothing},
+        {"long findings and a user name beyond ASCII",
+         {},
+         RegisterElsewhereWithoutEffectTypes,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "problem"},
+         {{2, "the driver class points at " + Utf8(kForeignDriver) + ", which does not exist"},
+          {2, "the property sheet class points at " + Utf8(kForeignSheet)},
+          {2, "11 of the 12 effect types are missing"},
+          {2, "Friction {13541C2A-8E33-11D0-9AD0-00A0C9A06E35}"},
+          {2, "run the installer again"}},
+         Received::Nothing},
+        {"DirectInput cannot be created",
+         {"--no-rumble"},
+         BreakDirectInput,
+         MendDirectInput,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "problem", "skipped"},
+         {{4, "DirectInput 7 could not be created (0x80004005)"}, {4, "repair DirectX"}},
+         Received::Nothing,
+         1000,
+         {{4, "first game controller"}}},
+        {"a game drives the wheel",
+         {},
+         StartGame,
+         StopDriving,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "inconclusive"},
+         {{5, "inconclusive: another program has the wheel's driver loaded"},
+          {5, "(" + exe + " (process"},
+          {5, "a game or another program that uses the wheel's force feedback"},
+          {5, "close that program"}},
+         Received::Any,
+         1000,
+         {{5, "Did you feel"}}},
+        {"Game Controllers' Effect page drives the wheel",
+         {},
+         StartControlPanel,
+         StopDriving,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "inconclusive"},
+         {{5, "Game Controllers with the wheel's Properties open"}},
+         Received::Any,
+         1000,
+         {{5, "Did you feel"}}},
+        {"the driver's library does not start",
+         {},
+         ShutEveryoneOutOfTheEvent,
+         GiveTheEventBack,
+         wheelcheck::kExitProblem,
+         {"ok", "ok", "ok", "ok", "problem"},
+         {{5, "refused to start (its DllMain failed, 0x8007045A"},
+          {5, "made by another program under rights"},
+          {5, "a game run as administrator"}},
+         Received::Nothing,
+         1000,
+         {{5, "run the installer again"}},
+         true},
+    };
+    for (const Situation& situation : situations) {
+        for (const bool json : {false, true}) {
+            SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
+            situation.arrange();
+            const size_t mark = hidwheel::RecordCount();
+            const Outcome outcome = json ? RunJson(situation.args, situation.inChild)
+                                         : RunText(situation.args, situation.inChild);
+            situation.restore();
+            EXPECT_EQ(outcome.exitCode, situation.exitCode);
+            ASSERT_EQ(outcome.verdicts.size(), kChecks);
+            for (size_t i = 0; i < kChecks; ++i) {
+                EXPECT_EQ(outcome.verdicts[i], situation.verdicts[i])
+                    << "check " << i + 1 << ": " << outcome.lines[i];
+            }
+            for (const auto& [check, text] : situation.says) {
+                EXPECT_NE(outcome.lines[check - 1].find(text), std::string::npos)
+                    << "check " << check << " should say \"" << text
+                    << "\": " << outcome.lines[check - 1];
+            }
+            for (const auto& [check, text] : situation.neverSays) {
+                EXPECT_EQ(outcome.lines[check - 1].find(text), std::string::npos)
+                    << "check " << check << " must not say \"" << text
+                    << "\": " << outcome.lines[check - 1];
+            }
+            if (situation.received == Received::Rumble) {
+                ExpectRumbleReports(mark, situation.amplify);
+            } else if (situation.received == Received::Nothing) {
+                EXPECT_EQ(hidwheel::RecordCount(), mark) << "nothing is sent to the wheel";
+            }
+        }
+    }
+}
+
+TEST_F(WheelCheck, RefusesBadArgumentsWithExitCodeTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--id"}, {"--id", "16"}, {"--id", "-1"}, {"--id", "1x"}, {"--rumble"}, {"extra"}};
+    for (const auto& args : bad) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(wheelcheck::RunWheelCheck(args, out, err), wheelcheck::kExitBadArguments)
+            << args.back();
+        EXPECT_TRUE(out.str().empty()) << "no check runs for " << args.back();
+        EXPECT_NE(err.str().find("usage: wheel-check"), std::string::npos);
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(wheelcheck::RunWheelCheck({"--help"}, out, err), wheelcheck::kExitOk);
+    EXPECT_NE(out.str().find("--no-rumble"), std::string::npos);
+}
+
 // The shipped program has nothing of the test side: on plain Wine the driver's search finds no
 // wheel, and it says why.
 TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
@@ -433,3 +788,71 @@ TEST_F(WheelCheck, ShippedProgramIsHonestOnPlainWine) {
 }
 
 }  // namespace
+
+namespace {
+
+// The other program of the "drives the wheel" situations: the installed driver loaded as a game
+// (or, with "sheet", as Game Controllers with the wheel's property sheet) has it, playing a
+// constant force until the test says stop. Exit code 0 when every call succeeded.
+int DriveWheel(const std::string& how) {
+    HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, kStopDriving);
+    if (stop == nullptr || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        return 2;
+    }
+    if (how == "sheet" && LoadLibraryA(Installed("velquin.dll").c_str()) == nullptr) {
+        return 3;
+    }
+    HMODULE module = LoadLibraryA(Installed("dravik.dll").c_str());
+    if (module == nullptr || !hidwheel::SupplyJoyConfig(module)) {
+        return 4;
+    }
+    IDirectInputEffectDriver* driver = nullptr;
+    if (FAILED(CoCreateInstance(wheel::kDravikClsid, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IDirectInputEffectDriver, reinterpret_cast<void**>(&driver)))) {
+        return 5;
+    }
+    DWORD axes[2] = {0x002, 0x102};
+    LONG direction[2] = {1, 0};
+    DICONSTANTFORCE constant = {6000};
+    DIEFFECT effect = {};
+    effect.dwSize = sizeof effect;
+    effect.dwFlags = DIEFF_CARTESIAN;
+    effect.dwDuration = INFINITE;
+    effect.dwGain = 10000;
+    effect.dwTriggerButton = DIEB_NOTRIGGER;
+    effect.cAxes = 2;
+    effect.rgdwAxes = axes;
+    effect.rglDirection = direction;
+    effect.cbTypeSpecificParams = sizeof constant;
+    effect.lpvTypeSpecificParams = &constant;
+    DWORD handle = 0;
+    int result = 0;
+    if (driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) != S_OK ||
+        driver->DownloadEffect(0, dravik::EffectConstant, &handle, &effect, DIEP_START) != S_OK) {
+        result = 6;
+    } else {
+        WaitForSingleObject(stop, 60000);
+    }
+    driver->Release();
+    CoUninitialize();
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--drive-wheel") {
+        return DriveWheel(argv[2]);
+    }
+    // The check in a process that has not loaded the driver: only this program's own search gets
+    // the joystick configuration Wine lacks.
+    if (argc >= 2 && std::string(argv[1]) == "--check") {
+        if (!hidwheel::SupplyJoyConfig(GetModuleHandleA(nullptr))) {
+            return 99;
+        }
+        return wheelcheck::RunWheelCheck(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                         std::cerr);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -207,6 +207,46 @@ TEST_F(DriverTick, UnpluggedWheelIsRetriedEveryTickAndResumesWhenBack) {
     EXPECT_EQ(TickReport(0), (Bytes{0, 1, 254, 0}));
 }
 
+// Plugged back into another USB port, the wheel has another path. Once the old one has stayed
+// unopenable for a second, the tick searches again, then once a second, and binds what it finds;
+// while the wheel is there it never searches.
+TEST_F(DriverTick, WheelBackInAnotherPortIsSearchedForOnceASecond) {
+    virtualWheel.SetReportId(3);
+    ASSERT_EQ(Bind(0), S_OK);
+    EventLog log(*this);
+    ASSERT_NE(Play(0, dravik::EffectConstant, Effect::Constant(10000).Cartesian({1})), 0u);
+    for (int i = 0; i < 80; ++i) {
+        Tick();
+    }
+    EXPECT_EQ(log.Count("find 0"), 0u) << "a search while the wheel is there";
+
+    virtualWheel.Unplug();
+    Tick();  // the send fails and closes the handle
+    // The first failed reopen starts the second; searches at 1, 2 and 3 s.
+    for (int i = 0; i < 121; ++i) {
+        Tick();
+    }
+    EXPECT_EQ(log.Count("find 0"), 3u);
+    EXPECT_EQ(log.Count("open-failed"), 121u) << "the old path is still tried on every tick";
+
+    virtualWheel.Plug(1);
+    const size_t reports = virtualWheel.Reports().size();
+    for (int i = 0; i < 39; ++i) {
+        Tick();
+    }
+    EXPECT_EQ(log.Count("find 0"), 3u) << "searched again within the second";
+    EXPECT_EQ(virtualWheel.Reports().size(), reports);
+    Tick();
+    EXPECT_EQ(log.Count("find 0"), 4u);
+    EXPECT_EQ(driver->CopyRecord(0).devicePath, hosted::VirtualWheel::PathFor(0, 1));
+    EXPECT_EQ(TickReport(0), (Bytes{3, 1, 254, 0})) << "output resumes at the new path";
+    EXPECT_EQ(virtualWheel.OpenHandles(), 1u);
+    for (int i = 0; i < 80; ++i) {
+        Tick();
+    }
+    EXPECT_EQ(log.Count("find 0"), 4u) << "a search while the wheel is there";
+}
+
 TEST_F(DriverTick, BindingAgainWhileUnpluggedKeepsTheRecordForTheTick) {
     ASSERT_EQ(Bind(0), S_OK);
     virtualWheel.Unplug();

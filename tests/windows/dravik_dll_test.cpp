@@ -2,6 +2,8 @@
 // reading the installed wheel data from the registry Wine keeps.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <functional>
 #include <string>
 
@@ -168,6 +170,28 @@ TEST_F(DravikDll, DeviceIdWithoutAWheelFailsCleanly) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
+// The ACE of `type` in `acl` for a well-known SID, or null.
+const ACE_HEADER* FindAce(PACL acl, BYTE type, WELL_KNOWN_SID_TYPE sidType) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (acl == nullptr || !CreateWellKnownSid(sidType, nullptr, sid, &size)) {
+        return nullptr;
+    }
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(acl, i, &ace)) {
+            continue;
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        // Allowed and label ACEs share one layout: header, mask, SID.
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if (header->AceType == type && EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) {
+            return header;
+        }
+    }
+    return nullptr;
+}
+
 TEST_F(DravikDll, NamedStoreEventExistsWhileTheLibraryIsLoaded) {
     HANDLE event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, kEventName);
     ASSERT_NE(event, nullptr);
@@ -177,12 +201,84 @@ TEST_F(DravikDll, NamedStoreEventExistsWhileTheLibraryIsLoaded) {
     SetEvent(event);
     CloseHandle(event);
 
-    FreeLibrary(module_);
-    module_ = nullptr;
-    if (GetModuleHandleA("dravik.dll") == nullptr) {
-        EXPECT_EQ(OpenEventA(SYNCHRONIZE, FALSE, kEventName), nullptr)
-            << "the event must close with the library";
+    // Rights of its own, so that an elevated game that makes it first shuts nobody out.
+    event = OpenEventA(READ_CONTROL, FALSE, kEventName);
+    ASSERT_NE(event, nullptr);
+    PACL dacl = nullptr;
+    PACL sacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(event, SE_KERNEL_OBJECT,
+                              DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, &sacl, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(event);
+    struct Row {
+        const char* what;
+        PACL acl;
+        BYTE type;
+        WELL_KNOWN_SID_TYPE sid;
+        ACCESS_MASK rights;
+    };
+    const Row rows[] = {
+        {"the interactive user's processes, elevated or not, wait and signal", dacl,
+         ACCESS_ALLOWED_ACE_TYPE, WinInteractiveSid, SYNCHRONIZE | EVENT_MODIFY_STATE},
+        {"a low label: no integrity level is kept out", sacl, SYSTEM_MANDATORY_LABEL_ACE_TYPE,
+         WinLowLabelSid, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP},
+    };
+    for (const Row& row : rows) {
+        const ACE_HEADER* ace = FindAce(row.acl, row.type, row.sid);
+        ASSERT_NE(ace, nullptr) << row.what;
+        const ACCESS_MASK mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace)->Mask;
+        EXPECT_EQ(mask & row.rights, row.rights) << row.what;
     }
+    LocalFree(descriptor);
+
+    // In a process of its own, where nothing else has the library: unloading it closes its
+    // handle to the event.
+    const std::string probe = wintest::DllPathFromEnv("WHEEL_STORE_EVENT_PROBE");
+    ASSERT_FALSE(probe.empty()) << "WHEEL_STORE_EVENT_PROBE is not set";
+    EXPECT_EQ(wintest::Run("\"" + probe + "\" load-unload \"" + path_ + "\""), 0);
+}
+
+// A program that made the event first under rights of its own (an elevated game, say) lets
+// others only wait on it and signal it: the driver still loads, in a process of its own, and
+// stores its effects under that one event.
+TEST_F(DravikDll, LoadsWhereTheStoreEventOnlyLetsItWaitAndSignal) {
+    ASSERT_EQ(registerServer_(), S_OK);
+    const std::string probe = wintest::DllPathFromEnv("WHEEL_STORE_EVENT_PROBE");
+    ASSERT_FALSE(probe.empty()) << "WHEEL_STORE_EVENT_PROBE is not set";
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "WheelTestsHolderReady");
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, "WheelTestsHolderStop");
+    ASSERT_NE(ready, nullptr);
+    ASSERT_NE(stop, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION holder = {};
+    std::string command = "\"" + probe + "\" hold";
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &holder));
+    CloseHandle(holder.hThread);
+    const HANDLE started[] = {ready, holder.hProcess};
+    ASSERT_EQ(WaitForMultipleObjects(2, started, FALSE, 30000), WAIT_OBJECT_0)
+        << "the holder did not take the event";
+
+    HANDLE event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, kEventName);
+    ASSERT_NE(event, nullptr);
+    ASSERT_EQ(WaitForSingleObject(event, 1000), WAIT_OBJECT_0);
+    const int created = wintest::Run("\"" + probe + "\" create");
+    EXPECT_EQ(created, 0) << "0x" << std::hex << static_cast<unsigned>(created);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "the driver gave the event back";
+    SetEvent(event);
+    CloseHandle(event);
+
+    SetEvent(stop);
+    EXPECT_EQ(WaitForSingleObject(holder.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD held = 1;
+    GetExitCodeProcess(holder.hProcess, &held);
+    EXPECT_EQ(held, 0u) << "the holder failed";
+    CloseHandle(holder.hProcess);
+    CloseHandle(ready);
+    CloseHandle(stop);
 }
 
 TEST_F(DravikDll, DriverWaitsForTheStoreEventHeldElsewhereThenGoesOn) {

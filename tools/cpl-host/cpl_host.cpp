@@ -35,18 +35,20 @@
 // "release-effect", "unacquire", "new-device N", "release-device N", "new-joy-config N",
 // "release-joy-config N", "get-config N ...", "joy-config-acquire N", "joy-config-unacquire N"
 // and "report b0 b1 b2 b3" (a motor report), and the host's own "select", "slider", "apply",
-// "click", "reopen", "gdi-objects N" and "shot" with "rect <control> <class> <left> <top>
-// <right> <bottom>" lines that place the shot's controls in its picture, and for a slider
-// "trackbar <control> <position> <min> <max> <thumb offset> <track length>" (the thumb's left
-// edge from the channel's, and the distance it can travel, in pixels). --motor-trace writes the
-// motor reports alone as CSV, "ms,report_id,byte1,byte2,byte3".
+// "click", "forget-amplify", "reopen", "gdi-objects N" and "shot" with "rect <control> <class>
+// <left> <top> <right> <bottom>" lines that place the shot's controls in its picture, and for a
+// slider "trackbar <control> <position> <min> <max> <thumb offset> <track length>" (the thumb's
+// left edge from the channel's, and the distance it can travel, in pixels). --motor-trace writes
+// the motor reports alone as CSV, "ms,report_id,byte1,byte2,byte3".
 //
 // --at runs an action at a moment of the script: page:N (switch to page N), slider:V (move the
-// Effect page's intensity slider), apply (press "Apply"), click:ID (click the page's button ID,
-// as "Default" 1021 or "Set" 1022), shot:FILE.bmp (save the sheet window as it is then,
+// Effect page's intensity slider), apply (press "Apply"), forget-amplify (delete the stored
+// Amplify in both hives behind the page's back, so that the next write shows even when it stores
+// the value the page read), click:ID (click the page's button ID, as "Default" 1021 or "Set"
+// 1022), shot:FILE.bmp (save the sheet window as it is then,
 // painting only what is pending), gdi (log how many GDI objects the process holds); with
 // --hid-wheel also hid:set:X,Y,Z,RZ,HAT,BUTTONS (what the HID wheel reports from then on: axes
-// 0..65535, hat 0..7 or -1 for centred, buttons as a bit mask, bit 0 button 1), hid:unplug and
+// 0..255, hat 0..7 or -1 for centred, buttons as a bit mask, bit 0 button 1), hid:unplug and
 // hid:plug, each logged as "hid-<verb> ok" or "hid-<verb> failed: <why>". The shim's own calls
 // are logged too ("get-config ...", "find-device ...", "directinput-create ...").
 //
@@ -194,7 +196,7 @@ bool ParseNumber(const char* text, unsigned long* value) {
 bool ParseHidInput(const std::string& text, HidWheelControl* control) {
     long values[6] = {};
     const long minimum[6] = {0, 0, 0, 0, -1, 0};
-    const long maximum[6] = {65535, 65535, 65535, 65535, 7, 0xFFF};
+    const long maximum[6] = {255, 255, 255, 255, 7, 0xFFF};
     const char* at = text.c_str();
     for (int i = 0; i < 6; ++i) {
         char* end = nullptr;
@@ -214,7 +216,8 @@ bool ParseHidInput(const std::string& text, HidWheelControl* control) {
     return true;
 }
 
-// MS=ACTION: page:N, slider:V, apply, click:ID, shot:FILE, hid:set:INPUT, hid:unplug, hid:plug.
+// MS=ACTION: page:N, slider:V, apply, forget-amplify, click:ID, shot:FILE, hid:set:INPUT,
+// hid:unplug, hid:plug.
 bool ParseAction(const std::string& text, Action* action) {
     const size_t equals = text.find('=');
     unsigned long ms = 0;
@@ -227,7 +230,7 @@ bool ParseAction(const std::string& text, Action* action) {
     action->what = rest.substr(0, colon);
     action->argument = colon == std::string::npos ? "" : rest.substr(colon + 1);
     unsigned long number = 0;
-    if (action->what == "apply" || action->what == "gdi") {
+    if (action->what == "apply" || action->what == "gdi" || action->what == "forget-amplify") {
         return colon == std::string::npos;
     }
     if (action->what == "page") {
@@ -475,6 +478,16 @@ void RunAction(HWND sheet, const Action& action) {
         // The button sends its page the same WM_COMMAND a mouse click does.
         SendDlgItemMessageA(page, apply ? 1028 : std::atoi(action.argument.c_str()), BM_CLICK, 0,
                             0);
+    } else if (action.what == "forget-amplify") {
+        Log("forget-amplify");
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(root, wheel::OemKey().c_str(), 0, KEY_SET_VALUE, &key) ==
+                ERROR_SUCCESS) {
+                RegDeleteValueA(key, "Amplify");
+                RegCloseKey(key);
+            }
+        }
     } else if (action.what == "hid") {
         RunHidAction(action);
     } else if (action.what == "shot") {
@@ -859,13 +872,13 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseArguments(argc, argv, &error)) {
         Fail(error);
-        std::fprintf(
-            stderr,
-            "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
-            "[--screenshot FILE.bmp] [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] "
-            "[--motor-trace FILE.csv] "
-            "[--at MS=page:N|slider:V|apply|click:ID|shot:FILE|gdi|hid:set:X,Y,Z,RZ,HAT,BUTTONS|"
-            "hid:unplug|hid:plug]... [--reopen-at MS]\n");
+        std::fprintf(stderr,
+                     "usage: cpl-host [--clsid {GUID}] [--id N] [--page N] [--exit-after MS] "
+                     "[--screenshot FILE.bmp] [--wheel SCRIPT.json | --hid-wheel INF] [--log FILE] "
+                     "[--motor-trace FILE.csv] "
+                     "[--at MS=page:N|slider:V|apply|forget-amplify|click:ID|shot:FILE|gdi|"
+                     "hid:set:X,Y,Z,RZ,HAT,BUTTONS|"
+                     "hid:unplug|hid:plug]... [--reopen-at MS]\n");
         return 2;
     }
     std::vector<hosted::WheelFrame> frames;

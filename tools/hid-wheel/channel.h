@@ -17,7 +17,7 @@
 /* What the wheel reports as its input, and how it answers reports sent to it. A missing or short
  * file means the wheel at rest: axes centred, hat centred, no button pressed. */
 struct HidWheelControl {
-    uint16_t axes[4];  /* X, Y, Z, Rz, 0..65535 */
+    uint16_t axes[4];  /* X, Y, Z, Rz, 0..255 (8-bit axes; more reads as 255) */
     uint8_t hat;       /* 0 = up, clockwise in steps of 45 degrees up to 7; HID_WHEEL_HAT_CENTRED */
     uint8_t failSends; /* nonzero: every report sent to the wheel is refused */
     uint16_t buttons;  /* bit i: button i + 1 pressed */

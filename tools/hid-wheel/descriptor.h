@@ -1,6 +1,9 @@
-/* The wheel's HID report descriptor: one joystick with four 16-bit axes, a hat switch and twelve
- * buttons, and the motors. Every report carries HID_WHEEL_REPORT_ID, so the output value the driver
- * reads its report ID from and the feature report it sends share it; there is no other report ID.
+/* The wheel's HID report descriptor: one joystick with four 8-bit axes, a hat switch and twelve
+ * buttons, and the motors. The axes are 8-bit because the calibration the property sheet stores
+ * is in units of a 16-bit reading >> 8 and DirectInput applies stored calibration in the device's
+ * own units: only 8-bit axes have the units it implies. Every report carries HID_WHEEL_REPORT_ID,
+ * so the output value the driver reads its report ID from and the feature report it sends share
+ * it; there is no other report ID.
  */
 #ifndef HID_WHEEL_DESCRIPTOR_H
 #define HID_WHEEL_DESCRIPTOR_H
@@ -10,7 +13,7 @@
 #define HID_WHEEL_VERSION 0x0100
 #define HID_WHEEL_REPORT_ID 0x03
 /* Lengths as the HID class reports them: the report ID byte included. */
-#define HID_WHEEL_INPUT_LENGTH 12
+#define HID_WHEEL_INPUT_LENGTH 8
 #define HID_WHEEL_OUTPUT_LENGTH 4
 #define HID_WHEEL_FEATURE_LENGTH 4
 
@@ -24,10 +27,9 @@ static const unsigned char kHidWheelReportDescriptor[] = {
     0x09, 0x32,                /*   Usage (Z) */
     0x09, 0x35,                /*   Usage (Rz) */
     0x15, 0x00,                /*   Logical Minimum (0) */
-    0x27, 0xFF,
-    0xFF, 0x00,
-    0x00,       /*   Logical Maximum (65535) */
-    0x75, 0x10, /*   Report Size (16) */
+    0x26, 0xFF,
+    0x00,       /*   Logical Maximum (255) */
+    0x75, 0x08, /*   Report Size (8) */
     0x95, 0x04, /*   Report Count (4) */
     0x81, 0x02, /*   Input (Data, Variable, Absolute): the four axes */
     0x09, 0x39, /*   Usage (Hat Switch) */

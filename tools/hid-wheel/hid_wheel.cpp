@@ -50,14 +50,33 @@ struct File {
     File& operator=(const File&) = delete;
 };
 
-bool DevicePresent() {
+bool DevicePresent(unsigned port) {
     InfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     if (set.set == INVALID_HANDLE_VALUE) {
         return false;
     }
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
-    return SetupDiOpenDeviceInfoA(set.set, kInstanceId, nullptr, 0, &data) != FALSE;
+    return SetupDiOpenDeviceInfoA(set.set, kInstanceIds[port], nullptr, 0, &data) != FALSE;
+}
+
+// Removes the device from one port; true when it is not there (any more).
+bool Remove(unsigned port, std::string* message) {
+    InfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    if (set.set == INVALID_HANDLE_VALUE) {
+        *message = LastError("SetupDiCreateDeviceInfoList");
+        return false;
+    }
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    if (!SetupDiOpenDeviceInfoA(set.set, kInstanceIds[port], nullptr, 0, &data)) {
+        return true;
+    }
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, set.set, &data)) {
+        *message = LastError("SetupDiCallClassInstaller(DIF_REMOVE)");
+        return false;
+    }
+    return true;
 }
 
 bool EnsureChannel(std::string* message) {
@@ -86,11 +105,15 @@ std::string DefaultInfPath() {
     return result.substr(0, slash + 1) + "hidwheel.inf";
 }
 
-bool Install(const std::string& infPath, std::string* message) {
+bool Install(const std::string& infPath, std::string* message, unsigned port) {
+    if (port >= kPorts) {
+        *message = "no such port";
+        return false;
+    }
     if (!EnsureChannel(message)) {
         return false;
     }
-    if (DevicePresent()) {
+    if (DevicePresent(port)) {
         if (!WaitForInterface(true, 5000)) {
             *message = "the device is installed but its HID interface did not appear";
             return false;
@@ -100,6 +123,12 @@ bool Install(const std::string& infPath, std::string* message) {
     if (GetFileAttributesA(infPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         *message = "no driver information file at " + infPath;
         return false;
+    }
+    // One wheel: out of the port it was in first.
+    for (unsigned other = 0; other < kPorts; ++other) {
+        if (other != port && DevicePresent(other) && !Unplug(message)) {
+            return false;
+        }
     }
     if (!SetupCopyOEMInfA(infPath.c_str(), nullptr, SPOST_PATH, 0, nullptr, 0, nullptr, nullptr)) {
         *message = LastError("SetupCopyOEMInfA");
@@ -112,7 +141,7 @@ bool Install(const std::string& infPath, std::string* message) {
     }
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
-    if (!SetupDiCreateDeviceInfoA(set.set, kInstanceId, &kHidClassGuid, nullptr, nullptr, 0,
+    if (!SetupDiCreateDeviceInfoA(set.set, kInstanceIds[port], &kHidClassGuid, nullptr, nullptr, 0,
                                   &data)) {
         *message = LastError("SetupDiCreateDeviceInfoA");
         return false;
@@ -145,19 +174,15 @@ bool Install(const std::string& infPath, std::string* message) {
 }
 
 bool Unplug(std::string* message) {
-    InfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    if (set.set == INVALID_HANDLE_VALUE) {
-        *message = LastError("SetupDiCreateDeviceInfoList");
-        return false;
+    bool present = false;
+    for (unsigned port = 0; port < kPorts; ++port) {
+        present = present || DevicePresent(port);
+        if (!Remove(port, message)) {
+            return false;
+        }
     }
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    if (!SetupDiOpenDeviceInfoA(set.set, kInstanceId, nullptr, 0, &data)) {
+    if (!present) {
         *message = "the device is not installed";
-        return false;
-    }
-    if (!SetupDiCallClassInstaller(DIF_REMOVE, set.set, &data)) {
-        *message = LastError("SetupDiCallClassInstaller(DIF_REMOVE)");
         return false;
     }
     if (!WaitForInterface(false, 5000)) {
@@ -187,7 +212,7 @@ bool WaitForInterface(bool present, DWORD timeoutMs) {
 HidWheelControl RestingControl() {
     HidWheelControl control = {};
     for (auto& axis : control.axes) {
-        axis = 0x8000;
+        axis = 0x80;
     }
     control.hat = HID_WHEEL_HAT_CENTRED;
     return control;

@@ -13,17 +13,22 @@
 
 namespace hidwheel {
 
-// Device instance and hardware ID of the root-enumerated device (as in hidwheel.inf).
-inline constexpr const char* kInstanceId = "ROOT\\HIDWHEEL\\0000";
+// Hardware ID of the root-enumerated device (as in hidwheel.inf), and its device instance in
+// each of the USB ports it can be plugged into: another port is another device instance, whose
+// HID interface has another path.
 inline constexpr const char* kHardwareId = "root\\hidwheel";
+inline constexpr const char* kInstanceIds[] = {"ROOT\\HIDWHEEL\\0000", "ROOT\\HIDWHEEL\\0001"};
+inline constexpr unsigned kPorts = 2;
 
 // The INF beside the running program, where the build puts it with the driver.
 std::string DefaultInfPath();
 
-// Installs the device from `infPath` and waits until its HID interface is there. Installing a
-// device that is present already succeeds and changes nothing. False with `message` set on failure.
-bool Install(const std::string& infPath, std::string* message);
-// Removes the device (the wheel unplugged) and waits until its interface is gone.
+// Installs the device from `infPath` in USB port `port` (below kPorts) and waits until its HID
+// interface is there. Installing a device that is present there already succeeds and changes
+// nothing; one present in another port is unplugged first. False with `message` set on failure.
+bool Install(const std::string& infPath, std::string* message, unsigned port = 0);
+// Removes the device from whichever port it is in (the wheel unplugged) and waits until its
+// interface is gone.
 bool Unplug(std::string* message);
 // The interface path of the HID device with the wheel's vendor and product IDs, or "".
 std::string FindInterfacePath();

@@ -12,7 +12,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: hid-wheel install [INF] | unplug | plug [INF] | status\n"
-                 "       hid-wheel set X Y Z RZ HAT BUTTONS   (axes 0..65535, hat 0..7 or -1 for\n"
+                 "       hid-wheel set X Y Z RZ HAT BUTTONS   (axes 0..255, hat 0..7 or -1 for\n"
                  "                                              centred, buttons as a bit mask)\n"
                  "       hid-wheel fail on|off                (refuse the reports it is sent)\n"
                  "       hid-wheel reports [FROM]             (CSV of the reports it received)\n"
@@ -51,7 +51,7 @@ int Set(int argc, char** argv) {
     HidWheelControl control = hidwheel::ReadControl();
     long value = 0;
     for (int i = 0; i < 4; ++i) {
-        if (!ParseNumber(argv[2 + i], 0, 65535, &value)) {
+        if (!ParseNumber(argv[2 + i], 0, 255, &value)) {
             return Usage();
         }
         control.axes[i] = static_cast<uint16_t>(value);

@@ -98,7 +98,7 @@ static void ReadControl(struct HidWheelControl* control) {
     LARGE_INTEGER offset;
     struct HidWheelControl read;
     RtlZeroMemory(control, sizeof *control);
-    control->axes[0] = control->axes[1] = control->axes[2] = control->axes[3] = 0x8000;
+    control->axes[0] = control->axes[1] = control->axes[2] = control->axes[3] = 0x80;
     control->hat = HID_WHEEL_HAT_CENTRED;
     if (!NT_SUCCESS(
             OpenChannelFile(L"\\??\\C:\\hidwheel\\control", GENERIC_READ, FILE_OPEN, &file))) {
@@ -143,12 +143,11 @@ static ULONG BuildInputReport(UCHAR* report) {
     ReadControl(&control);
     report[0] = HID_WHEEL_REPORT_ID;
     for (i = 0; i < 4; ++i) {
-        report[1 + 2 * i] = (UCHAR)(control.axes[i] & 0xFF);
-        report[2 + 2 * i] = (UCHAR)(control.axes[i] >> 8);
+        report[1 + i] = (UCHAR)(control.axes[i] <= 0xFF ? control.axes[i] : 0xFF);
     }
-    report[9] = (UCHAR)(control.hat <= 7 ? control.hat : HID_WHEEL_HAT_CENTRED);
-    report[10] = (UCHAR)(control.buttons & 0xFF);
-    report[11] = (UCHAR)((control.buttons >> 8) & 0x0F);
+    report[5] = (UCHAR)(control.hat <= 7 ? control.hat : HID_WHEEL_HAT_CENTRED);
+    report[6] = (UCHAR)(control.buttons & 0xFF);
+    report[7] = (UCHAR)((control.buttons >> 8) & 0x0F);
     return HID_WHEEL_INPUT_LENGTH;
 }
 

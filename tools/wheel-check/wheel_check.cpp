@@ -1,5 +1,6 @@
 #include "wheel_check.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,9 @@
 #include "ffdriver/hid_search_win32.h"
 #include "ffdriver/motor_report.h"
 
+// After windows.h.
+#include <tlhelp32.h>
+
 namespace wheelcheck {
 
 namespace {
@@ -30,14 +34,47 @@ const GUID kIidDirectInput7A = {
 const GUID kIidJoyConfig = {
     0x1DE12AB1, 0xC9F5, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
+// As long as the text needs: a finding may name many effect types and long paths.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
-    char text[1600];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(length));
+    }
     va_end(args);
     return text;
+}
+
+// Text from the ANSI calls (registry values, paths) is in the ANSI code page, which holds ASCII
+// as it is; the output is UTF-8.
+std::string Utf8FromAnsi(const std::string& text) {
+    if (text.empty()) {
+        return text;
+    }
+    const int wideLength =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wideLength <= 0) {
+        return text;
+    }
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        wideLength);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return text;
+    }
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return utf8;
 }
 
 std::string Hex(HRESULT hr) {
@@ -128,7 +165,8 @@ const char* HiveText(HKEY root) {
     return root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-// A REG_SZ value; false when the key or the value is missing or not a string.
+// A string value, a REG_EXPAND_SZ one expanded as COM expands it; false when the key or the
+// value is missing or not a string.
 bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, const char* name,
               std::string* text) {
     HKEY raw = nullptr;
@@ -136,26 +174,73 @@ bool ReadText(wheel::RegistryApi& registry, HKEY root, const std::string& key, c
         return false;
     }
     wheel::RegKey owner(registry, raw);
-    char buffer[1024] = {};
-    DWORD size = sizeof buffer - 1;
+    DWORD size = 0;
     DWORD type = 0;
-    if (registry.QueryValue(raw, name, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
+    if (registry.QueryValue(raw, name, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return false;
+    }
+    std::string buffer(size + 1, '\0');
+    if (registry.QueryValue(raw, name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    buffer.resize(strnlen(buffer.c_str(), buffer.size()));
+    if (type == REG_EXPAND_SZ) {
+        const DWORD length = ExpandEnvironmentStringsA(buffer.c_str(), nullptr, 0);
+        std::string expanded(length + 1, '\0');
+        const DWORD written =
+            length == 0 ? 0
+                        : ExpandEnvironmentStringsA(buffer.c_str(), expanded.data(), length + 1);
+        if (written == 0 || written > length + 1) {
+            return false;
+        }
+        expanded.resize(strnlen(expanded.c_str(), expanded.size()));
+        buffer = expanded;
     }
     *text = buffer;
     return true;
 }
 
-// Amplify in one hive, read as the driver reads it; false when the key or value is missing.
-bool ReadAmplify(wheel::RegistryApi& registry, HKEY root, uint32_t* value) {
+// Amplify in one hive: its registry type and size, and the number the driver reads from it.
+struct StoredAmplify {
+    bool present = false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    uint32_t value = 0;
+};
+
+StoredAmplify ReadAmplify(wheel::RegistryApi& registry, HKEY root) {
+    StoredAmplify stored;
     HKEY raw = nullptr;
     if (registry.OpenKey(root, wheel::OemKeyText().c_str(), &raw) != ERROR_SUCCESS) {
-        return false;
+        return stored;
     }
     wheel::RegKey key(registry, raw);
-    return wheel::ReadRegistryValue(registry, key.get(), "Amplify", value) == ERROR_SUCCESS;
+    stored.present =
+        registry.QueryValue(key.get(), "Amplify", &stored.type, nullptr, &stored.size) ==
+            ERROR_SUCCESS &&
+        wheel::ReadRegistryValue(registry, key.get(), "Amplify", &stored.value) == ERROR_SUCCESS;
+    return stored;
+}
+
+std::string TypeName(DWORD type) {
+    switch (type) {
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_QWORD:
+            return "REG_QWORD";
+        default:
+            return Format("type %lu", static_cast<unsigned long>(type));
+    }
 }
 
 std::string Percent(uint32_t amplify) {
@@ -242,7 +327,10 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
         problems->push_back("OEMForceFeedback's CLSID does not name the driver");
     }
 
+    // Missing ones keep the driver from starting; wrong IDs do not, but DirectInput hands the
+    // driver each game effect by its dwEffectId, so it would play as another type.
     std::vector<std::string> missing;
+    std::vector<std::string> wrong;
     for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
         DIEFFECTATTRIBUTES attributes = {};
         attributes.dwEffectId = 0xFFFFFFFF;
@@ -251,21 +339,35 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
         if (!dravik::ReadEffectAttributes(registry, type, &attributes)) {
             missing.push_back(label);
         } else if (attributes.dwEffectId != type) {
-            missing.push_back(label + Format(" (its dwEffectId is %lu, not %lu)",
-                                             static_cast<unsigned long>(attributes.dwEffectId),
-                                             static_cast<unsigned long>(type)));
+            wrong.push_back(label + Format(" (its dwEffectId is %lu, not %lu)",
+                                           static_cast<unsigned long>(attributes.dwEffectId),
+                                           static_cast<unsigned long>(type)));
         }
     }
+    const auto count = [](const std::vector<std::string>& list) {
+        return list.size() == dravik::kEffectTypeCount
+                   ? std::string("all 12 effect types")
+                   : Format("%u of the 12 effect types", static_cast<unsigned>(list.size()));
+    };
+    const auto isAre = [](const std::vector<std::string>& list) {
+        return list.size() == 1 ? "is" : "are";
+    };
     if (missing.size() == dravik::kEffectTypeCount) {
         problems->push_back(
             "none of the 12 effect types is registered (the driver does not start "
             "without all twelve)");
     } else if (!missing.empty()) {
         problems->push_back(
-            Format("%u of the 12 effect types %s missing or wrong: %s (the driver "
-                   "does not start without all twelve)",
-                   static_cast<unsigned>(missing.size()), missing.size() == 1 ? "is" : "are",
-                   Join(missing, ", ").c_str()));
+            Format("%s %s missing: %s (the driver does not start without all "
+                   "twelve)",
+                   count(missing).c_str(), isAre(missing), Join(missing, ", ").c_str()));
+    }
+    if (!wrong.empty()) {
+        problems->push_back(
+            Format("%s %s registered with a wrong dwEffectId: %s (the driver "
+                   "starts, but games' effects of %s would play as other types)",
+                   count(wrong).c_str(), isAre(wrong), Join(wrong, ", ").c_str(),
+                   wrong.size() == 1 ? "that type" : "these types"));
     }
 }
 
@@ -312,33 +414,135 @@ CheckResult CheckInstallation() {
             "run the installer again"};
 }
 
+// --- The motors at an intensity ---
+
+// A constant force, endless, full strength, along one of the two axes.
+struct MotorEffect {
+    DWORD axes[2] = {0x002, 0x102};
+    LONG direction[2];
+    DICONSTANTFORCE constant = {10000};
+    DIEFFECT effect = {};
+
+    explicit MotorEffect(int motor) : direction{motor == 0 ? 1 : 0, motor == 0 ? 0 : 1} {
+        effect.dwSize = sizeof effect;
+        effect.dwFlags = DIEFF_CARTESIAN;
+        effect.dwDuration = INFINITE;
+        effect.dwGain = 10000;
+        effect.dwTriggerButton = DIEB_NOTRIGGER;
+        effect.cAxes = 2;
+        effect.rgdwAxes = axes;
+        effect.rglDirection = direction;
+        effect.cbTypeSpecificParams = sizeof constant;
+        effect.lpvTypeSpecificParams = &constant;
+    }
+};
+
+using Report = std::array<uint8_t, 4>;
+
+// The report the driver's own mixing makes of one motor's full-strength effect at `amplify`.
+Report MotorReport(int motor, uint32_t amplify, uint8_t reportId) {
+    const MotorEffect effect(motor);
+    dravik::EffectSlot slot = {};
+    slot.inUse = 1;
+    slot.params = effect.effect;
+    slot.axesLength = 2;
+    slot.directionLength = 2;
+    slot.effectType = dravik::EffectConstant;
+    slot.playState = dravik::StatePlaying;
+    dravik::AxisLevels levels;
+    int32_t a = 0;
+    int32_t b = 0;
+    if (SUCCEEDED(dravik::EffectMath().ComputeEffectOutput(slot, {10000, amplify}, &levels)) &&
+        levels.count == 2) {
+        a = dravik::ClampLevel(levels.levels[0]);
+        b = dravik::ClampLevel(levels.levels[1]);
+    }
+    return dravik::BuildMotorReport(reportId, a, b);
+}
+
+std::string ReportText(const Report& bytes) {
+    return Format("{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// A motor whose full-strength effect the report turns into all off.
+bool MotorSilent(int motor, uint32_t amplify) {
+    return MotorReport(motor, amplify, 0) == dravik::BuildMotorReport(0, 0, 0);
+}
+
+const char* MotorName(int motor) {
+    return motor == 0 ? "motor A" : "motor B";
+}
+
+// The Effect page's slider writes Amplify from 0 to 1500.
+constexpr uint32_t kSliderMax = 1500;
+
+// The lowest slider position at which both motors can be felt, by the driver's own arithmetic;
+// kSliderMax + 1 when there is none.
+uint32_t LowestWorkingAmplify() {
+    for (uint32_t amplify = 0; amplify <= kSliderMax; ++amplify) {
+        if (!MotorSilent(0, amplify) && !MotorSilent(1, amplify)) {
+            return amplify;
+        }
+    }
+    return kSliderMax + 1;
+}
+
 // --- 3. Rumble intensity ---
 
 CheckResult CheckIntensity(uint32_t* amplifyInUse) {
     wheel::Win32RegistryView registry(OwnView());
     const HKEY used = wheel::AmplifyRoot(wheel::GetOsClass());
     const HKEY other = used == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    uint32_t value = 1000;
-    const bool stored = ReadAmplify(registry, used, &value);
+    const StoredAmplify stored = ReadAmplify(registry, used);
+    // Without a value the driver keeps its 1000.
+    const uint32_t value = stored.present ? stored.value : 1000;
     *amplifyInUse = value;
     std::string found =
-        stored ? Format("Amplify is %lu (%s) in %s, the hive the driver reads on this Windows",
-                        static_cast<unsigned long>(value), Percent(value).c_str(), HiveText(used))
-               : Format(
-                     "no Amplify in %s, the hive the driver reads on this Windows: effects play "
-                     "at 100 %%",
-                     HiveText(used));
-    uint32_t otherValue = 0;
-    if (ReadAmplify(registry, other, &otherValue) && (!stored || otherValue != value)) {
-        found += Format("; %s holds %lu (%s), which is not used on this Windows", HiveText(other),
-                        static_cast<unsigned long>(otherValue), Percent(otherValue).c_str());
+        stored.present
+            ? Format("Amplify is %lu (%s) in %s, the hive the driver reads on this Windows",
+                     static_cast<unsigned long>(value), Percent(value).c_str(), HiveText(used))
+            : Format(
+                  "no Amplify in %s, the hive the driver reads on this Windows: effects play "
+                  "at 100 %%",
+                  HiveText(used));
+    const StoredAmplify otherValue = ReadAmplify(registry, other);
+    if (otherValue.present && (!stored.present || otherValue.value != value)) {
+        found +=
+            Format("; %s holds %lu (%s), which is not used on this Windows", HiveText(other),
+                   static_cast<unsigned long>(otherValue.value), Percent(otherValue.value).c_str());
     }
-    if (stored && value == 0) {
-        return {"Rumble intensity", Verdict::Problem, found + ": every effect is silent",
-                "set the rumble intensity on the Effect page (Game Controllers, the wheel's "
-                "Properties) and press Apply"};
+
+    std::vector<std::string> problems;
+    if (stored.present && (stored.type != REG_DWORD || stored.size != sizeof(DWORD))) {
+        problems.push_back(
+            Format("it is a %s value of %lu bytes, where the Effect page writes a "
+                   "4-byte REG_DWORD, and the driver reads its bytes as that number",
+                   TypeName(stored.type).c_str(), static_cast<unsigned long>(stored.size)));
     }
-    return {"Rumble intensity", Verdict::Ok, found, ""};
+    if (value > kSliderMax) {
+        problems.push_back(Format("that is beyond the slider's 0 to %lu (150 %%)",
+                                  static_cast<unsigned long>(kSliderMax)));
+    }
+    // What the driver's own arithmetic makes of a full-strength effect on each motor.
+    const bool silentA = MotorSilent(0, value);
+    const bool silentB = MotorSilent(1, value);
+    const uint32_t lowest = LowestWorkingAmplify();
+    if (silentA || silentB) {
+        problems.push_back(Format(
+            "at this intensity %s even at full strength, as the driver rounds the levels; both "
+            "motors work from %lu (%s) on",
+            silentA && silentB ? "both motors stay still"
+                               : (std::string(MotorName(silentA ? 0 : 1)) + " stays still").c_str(),
+            static_cast<unsigned long>(lowest), Percent(lowest).c_str()));
+    }
+    if (problems.empty()) {
+        return {"Rumble intensity", Verdict::Ok, found, ""};
+    }
+    return {"Rumble intensity", Verdict::Problem, found + ": " + Join(problems, "; "),
+            Format("on the Effect page (Game Controllers, the wheel's Properties) move the "
+                   "intensity slider to %lu (%s) or above, at most %lu (150 %%), and press Apply",
+                   static_cast<unsigned long>(lowest), Percent(lowest).c_str(),
+                   static_cast<unsigned long>(kSliderMax))};
 }
 
 // --- 4. The wheel ---
@@ -348,20 +552,24 @@ struct WheelFound {
     uint8_t reportId = 0;
 };
 
+// What stopped DirectInput from naming the wheel's joystick ID.
+enum class DirectInputGap { OtherDevice, NoDirectInput, NoJoyConfig };
+
 // Why the driver's search found nothing: what this DirectInput says about the joystick ID.
-std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, bool* noJoyConfig) {
-    *noJoyConfig = false;
+std::string DirectInputAnswer(HINSTANCE module, uint32_t joystickId, DirectInputGap* gap) {
+    *gap = DirectInputGap::OtherDevice;
     IDirectInput7A* raw = nullptr;
     const HRESULT created = DirectInputCreateEx(module, kDiVersion, kIidDirectInput7A,
                                                 reinterpret_cast<void**>(&raw), nullptr);
     if (FAILED(created) || raw == nullptr) {
+        *gap = DirectInputGap::NoDirectInput;
         return "DirectInput 7 could not be created (" + Hex(created) + ")";
     }
     std::unique_ptr<IDirectInput7A, ComReleaser<IDirectInput7A>> input(raw);
     IDirectInputJoyConfig* rawConfig = nullptr;
     if (FAILED(input->QueryInterface(kIidJoyConfig, reinterpret_cast<void**>(&rawConfig))) ||
         rawConfig == nullptr) {
-        *noJoyConfig = true;
+        *gap = DirectInputGap::NoJoyConfig;
         return "this DirectInput has no IDirectInputJoyConfig, through which the driver maps a "
                "joystick ID to a device";
     }
@@ -415,21 +623,26 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
                        id, vid, pid, path, wheelFound->reportId),
                 ""};
     }
-    bool noJoyConfig = false;
-    const std::string why = DirectInputAnswer(module, options.joystickId, &noJoyConfig);
+    DirectInputGap gap = DirectInputGap::OtherDevice;
+    const std::string why = DirectInputAnswer(module, options.joystickId, &gap);
     const std::string plugged = dravik::FindHidInterfaceByIds(wheel::kVendorId, wheel::kProductId);
     if (!plugged.empty()) {
-        return {
-            "The wheel", Verdict::Problem,
-            Format("the wheel is plugged in (%s) but DirectInput does not list it as "
-                   "joystick %lu: %s; the driver would not find it either",
-                   plugged.c_str(), id, why.c_str()),
-            noJoyConfig
-                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) "
-                  "cannot tell the driver which device a joystick ID is; on Windows, "
-                  "install DirectX 7 or later"
-                : "make the wheel the first game controller in Game Controllers (Advanced), or run "
-                  "the check with --id and the wheel's number"};
+        const char* advice =
+            gap == DirectInputGap::NoDirectInput
+                ? "DirectInput itself does not start on this computer, so no game finds the "
+                  "wheel: repair DirectX (install DirectX 7 or later, or on Windows 10 and later "
+                  "run \"sfc /scannow\" as an administrator) and run the check again"
+            : gap == DirectInputGap::NoJoyConfig
+                ? "nothing on the wheel's side: this DirectInput (Wine's, for one) cannot tell "
+                  "the driver which device a joystick ID is; on Windows, install DirectX 7 or "
+                  "later"
+                : "make the wheel the first game controller in Game Controllers (Advanced), or "
+                  "run the check with --id and the wheel's number";
+        return {"The wheel", Verdict::Problem,
+                Format("the wheel is plugged in (%s) but DirectInput does not list it as "
+                       "joystick %lu: %s; the driver would not find it either",
+                       plugged.c_str(), id, why.c_str()),
+                advice};
     }
     return {"The wheel", Verdict::Problem,
             Format("no wheel is plugged in (no HID device with vendor %04X, product %04X; %s)",
@@ -437,48 +650,154 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
             "plug the wheel in (straight into the computer, not a hub) and run the check again"};
 }
 
-// --- 5. Rumble test ---
+// --- Other programs with the driver ---
 
-// A constant force, endless, full strength, along one of the two axes.
-struct MotorEffect {
-    DWORD axes[2] = {0x002, 0x102};
-    LONG direction[2];
-    DICONSTANTFORCE constant = {10000};
-    DIEFFECT effect = {};
+struct ObjectBasicInformation {
+    ULONG attributes;
+    ACCESS_MASK grantedAccess;
+    ULONG handleCount;
+    ULONG pointerCount;
+    ULONG reserved[10];
+};
+using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 
-    explicit MotorEffect(int motor) : direction{motor == 0 ? 1 : 0, motor == 0 ? 0 : 1} {
-        effect.dwSize = sizeof effect;
-        effect.dwFlags = DIEFF_CARTESIAN;
-        effect.dwDuration = INFINITE;
-        effect.dwGain = 10000;
-        effect.dwTriggerButton = DIEB_NOTRIGGER;
-        effect.cAxes = 2;
-        effect.rgdwAxes = axes;
-        effect.rglDirection = direction;
-        effect.cbTypeSpecificParams = sizeof constant;
-        effect.lpvTypeSpecificParams = &constant;
+// How many handles to a kernel object are open, in all processes; false when it cannot be asked.
+bool HandleCount(HANDLE object, ULONG* count) {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto query = reinterpret_cast<QueryObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+    ObjectBasicInformation info = {};
+    if (query == nullptr || query(object, 0, &info, sizeof info, nullptr) < 0) {
+        return false;
     }
+    *count = info.handleCount;
+    return true;
+}
+
+struct DriverUsers {
+    bool any = false;
+    std::vector<std::string> sheets;  // programs with the wheel's property sheet open as well
+    std::vector<std::string> others;  // games and other programs with the driver loaded
 };
 
-// The report the driver's own mixing makes of one motor effect.
-std::string ExpectedReport(const MotorEffect& motor, uint32_t amplify, uint8_t reportId) {
-    dravik::EffectSlot slot = {};
-    slot.inUse = 1;
-    slot.params = motor.effect;
-    slot.axesLength = 2;
-    slot.directionLength = 2;
-    slot.effectType = dravik::EffectConstant;
-    slot.playState = dravik::StatePlaying;
-    dravik::AxisLevels levels;
-    int32_t a = 0;
-    int32_t b = 0;
-    if (SUCCEEDED(dravik::EffectMath().ComputeEffectOutput(slot, {10000, amplify}, &levels)) &&
-        levels.count == 2) {
-        a = dravik::ClampLevel(levels.levels[0]);
-        b = dravik::ClampLevel(levels.levels[1]);
+// The other processes that have the driver (and perhaps the property sheet) loaded, as far as
+// this program may look into them.
+void ListDriverUsers(DriverUsers* users) {
+    const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE) {
+        return;
     }
-    const auto bytes = dravik::BuildMotorReport(reportId, a, b);
-    return Format("{%u, %u, %u, %u}", bytes[0], bytes[1], bytes[2], bytes[3]);
+    PROCESSENTRY32 process = {};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32First(processes, &process); more;
+         more = Process32Next(processes, &process)) {
+        if (process.th32ProcessID == GetCurrentProcessId() || process.th32ProcessID == 0) {
+            continue;
+        }
+        const HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
+        if (modules == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        bool driver = false;
+        bool sheet = false;
+        MODULEENTRY32 module = {};
+        module.dwSize = sizeof module;
+        for (BOOL next = Module32First(modules, &module); next;
+             next = Module32Next(modules, &module)) {
+            driver = driver || _stricmp(module.szModule, "dravik.dll") == 0;
+            sheet = sheet || _stricmp(module.szModule, "velquin.dll") == 0;
+        }
+        CloseHandle(modules);
+        if (driver) {
+            const std::string name = Format("%s (process %lu)", process.szExeFile,
+                                            static_cast<unsigned long>(process.th32ProcessID));
+            (sheet ? users->sheets : users->others).push_back(name);
+        }
+    }
+    CloseHandle(processes);
+}
+
+// The driver's named event lives while any process has the driver loaded. This process counts
+// itself out: the handle opened here to ask, and the driver's own when it is loaded here.
+DriverUsers OtherDriverUsers() {
+    DriverUsers users;
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    if (event == nullptr) {
+        // Refused means it is there, made by someone under rights of their own.
+        if (GetLastError() != ERROR_ACCESS_DENIED) {
+            return users;
+        }
+        users.any = true;
+    } else {
+        const ULONG own = GetModuleHandleA("dravik.dll") != nullptr ? 2 : 1;
+        ULONG count = 0;
+        users.any = HandleCount(event, &count) ? count > own : own == 1;
+        CloseHandle(event);
+    }
+    ListDriverUsers(&users);
+    users.any = users.any || !users.sheets.empty() || !users.others.empty();
+    return users;
+}
+
+std::string DescribeUsers(const DriverUsers& users) {
+    std::vector<std::string> who;
+    for (const std::string& sheet : users.sheets) {
+        who.push_back(sheet +
+                      ", Game Controllers with the wheel's Properties open (its Effect "
+                      "page drives the motors)");
+    }
+    for (const std::string& other : users.others) {
+        who.push_back(other + ", a game or another program that uses the wheel's force feedback");
+    }
+    if (who.empty()) {
+        who.push_back("a program this check may not look into (one run as administrator, perhaps)");
+    }
+    return Join(who, "; ");
+}
+
+// --- 5. Rumble test ---
+
+// Why COM could not create the installed driver: its library's start-up (DllMain) failing is
+// told apart from a missing or broken installation.
+CheckResult CreationFailed(HRESULT created) {
+    const char* name = "Rumble test";
+    bool startFailed = created == HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
+    if (!startFailed) {
+        wheel::Win32RegistryView registry(OwnView());
+        std::string path;
+        if (ReadText(registry, HKEY_CLASSES_ROOT,
+                     wheel::ClsidKey(wheel::kDravikClsid) + "\\InProcServer32", nullptr, &path)) {
+            const HMODULE module = LoadLibraryA(path.c_str());
+            if (module != nullptr) {
+                FreeLibrary(module);
+            } else {
+                startFailed = GetLastError() == ERROR_DLL_INIT_FAILED;
+            }
+        }
+    }
+    if (!startFailed) {
+        return {name, Verdict::Problem,
+                "the installed driver could not be created through COM (" + Hex(created) + ")",
+                "run the installer again"};
+    }
+    std::string found = "the installed driver's library refused to start (its DllMain failed, " +
+                        Hex(HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED)) + "; COM said " +
+                        Hex(created) + ")";
+    // The one thing its start-up does is to make or open the event every driver shares.
+    HANDLE event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, wheel::VidPidName().c_str());
+    const bool refused = event == nullptr && GetLastError() == ERROR_ACCESS_DENIED;
+    if (event != nullptr) {
+        CloseHandle(event);
+    }
+    if (refused) {
+        found += ": the event " + wheel::VidPidName() +
+                 ", which every program with the driver shares, was made by another program "
+                 "under rights that do not let this one even wait on it";
+        return {name, Verdict::Problem, found,
+                "close the programs that use the wheel (a game run as administrator, for one) "
+                "and run the check again; if it stays, restart Windows"};
+    }
+    return {name, Verdict::Problem, found, "restart Windows and run the check again"};
 }
 
 CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uint32_t amplify) {
@@ -489,6 +808,8 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     if (wheelFound.path.empty()) {
         return {name, Verdict::Skipped, "not run: the driver would find no wheel", ""};
     }
+    // Asked before this program loads the driver itself.
+    const DriverUsers users = OtherDriverUsers();
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IDirectInputEffectDriver* raw = nullptr;
     const HRESULT created =
@@ -498,9 +819,7 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
         if (SUCCEEDED(init)) {
             CoUninitialize();
         }
-        return {name, Verdict::Problem,
-                "the installed driver could not be created through COM (" + Hex(created) + ")",
-                "run the installer again"};
+        return CreationFailed(FAILED(created) ? created : E_POINTER);
     }
     const DWORD id = options.joystickId;
     // One report straight to the wheel before the driver plays: do its sends succeed at all?
@@ -541,9 +860,9 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
         Sleep(kMotorMs);
         note("StopEffect", raw->StopEffect(id, handle));
         note("DestroyEffect", raw->DestroyEffect(id, handle));
-        sent += Format("%smotor %c alone for 1 s (%s every 25 ms)", motor == 0 ? "" : ", then ",
-                       motor == 0 ? 'A' : 'B',
-                       ExpectedReport(effect, amplify, wheelFound.reportId).c_str());
+        sent += Format("%s%s alone for 1 s (%s every 25 ms)", motor == 0 ? "" : ", then ",
+                       MotorName(motor),
+                       ReportText(MotorReport(motor, amplify, wheelFound.reportId)).c_str());
     }
     // The last release stops the driver, which ends with an all-off report.
     raw->Release();
@@ -557,16 +876,86 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
                 "installer again"};
     }
     std::string found = "the installed driver played " + sent + ", then all off " +
-                        ExpectedReport(MotorEffect(0), 0, wheelFound.reportId) +
+                        ReportText(dravik::BuildMotorReport(wheelFound.reportId, 0, 0)) +
                         "; every call succeeded and the wheel accepts reports";
-    found += amplify == 0 ? " (at intensity 0 the motors stay still)"
-                          : ". Did you feel motor A, then motor B?";
+    if (users.any) {
+        return {name, Verdict::Inconclusive,
+                "inconclusive: another program has the wheel's driver loaded and sends the wheel "
+                "its own report every 25 ms between the test's, so the motors stutter or stay "
+                "still whatever the test plays (" +
+                    DescribeUsers(users) + "); " + found,
+                "close that program (or the wheel's Properties in Game Controllers) and run the "
+                "check again"};
+    }
+    // Only the motors the reports move are worth asking about.
+    const bool feltA = !MotorSilent(0, amplify);
+    const bool feltB = !MotorSilent(1, amplify);
+    if (feltA && feltB) {
+        found += ". Did you feel motor A, then motor B?";
+    } else if (feltA || feltB) {
+        found += Format(". At this intensity %s stays still: did you feel %s?",
+                        MotorName(feltA ? 1 : 0), MotorName(feltA ? 0 : 1));
+    } else {
+        found += " (at this intensity both motors stay still)";
+    }
     return {name, Verdict::Ok, found, ""};
 }
 
+// The length of the well-formed UTF-8 sequence at `text`, 0 when there is none.
+size_t Utf8Sequence(const unsigned char* text, size_t left) {
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    uint32_t point = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > left) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        point = (point << 6) | (text[i] & 0x3F);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+// A JSON string of UTF-8 text; a byte that is no part of well-formed UTF-8 becomes U+FFFD, so
+// the output is JSON whatever the text holds.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char c : text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        const size_t length = Utf8Sequence(bytes + i, text.size() - i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        ++i;
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -636,6 +1025,11 @@ std::vector<CheckResult> RunChecks(const Options& options) {
     WheelFound wheelFound;
     results.push_back(CheckWheel(options, &wheelFound));
     results.push_back(RumbleTest(options, wheelFound, amplify));
+    // What the checks found holds registry text and paths in the ANSI code page.
+    for (CheckResult& result : results) {
+        result.found = Utf8FromAnsi(result.found);
+        result.advice = Utf8FromAnsi(result.advice);
+    }
     return results;
 }
 
@@ -645,6 +1039,8 @@ const char* VerdictText(Verdict verdict) {
             return "ok";
         case Verdict::Problem:
             return "problem";
+        case Verdict::Inconclusive:
+            return "inconclusive";
         default:
             return "skipped";
     }
@@ -662,23 +1058,29 @@ int ExitCode(const std::vector<CheckResult>& results) {
 std::string FormatText(const std::vector<CheckResult>& results) {
     std::string text;
     size_t problems = 0;
+    size_t unsure = 0;
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
         const char* stop = !result.found.empty() && result.found.back() == '?' ? "" : ".";
-        text +=
-            Format("%-8s %u. %s: %s%s", VerdictText(result.verdict), static_cast<unsigned>(i + 1),
-                   result.name.c_str(), result.found.c_str(), stop);
-        if (result.verdict == Verdict::Problem) {
-            ++problems;
+        text += Format("%-8s %u. ", VerdictText(result.verdict), static_cast<unsigned>(i + 1)) +
+                result.name + ": " + result.found + stop;
+        if (result.verdict == Verdict::Problem || result.verdict == Verdict::Inconclusive) {
+            ++(result.verdict == Verdict::Problem ? problems : unsure);
             text += " What to do: " + result.advice + ".";
         }
         text += "\n";
     }
-    text += problems == 0
-                ? "Every check is ok: games of this bitness can make the wheel rumble.\n"
-                : Format("%u problem%s found: the wheel will not rumble until %s mended.\n",
-                         static_cast<unsigned>(problems), problems == 1 ? "" : "s",
-                         problems == 1 ? "it is" : "they are");
+    if (problems > 0) {
+        text += Format("%u problem%s found: the wheel will not rumble until %s mended.\n",
+                       static_cast<unsigned>(problems), problems == 1 ? "" : "s",
+                       problems == 1 ? "it is" : "they are");
+    } else if (unsure > 0) {
+        text +=
+            "No problem found, but the rumble test is inconclusive: close the other program "
+            "and run the check again.\n";
+    } else {
+        text += "Every check is ok: games of this bitness can make the wheel rumble.\n";
+    }
     return text;
 }
 
@@ -686,12 +1088,11 @@ std::string FormatJson(const std::vector<CheckResult>& results) {
     std::string json = Format("{\"exit_code\": %d, \"checks\": [", ExitCode(results));
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& result = results[i];
-        json += Format(
-            "%s{\"name\": %s, \"verdict\": \"%s\", \"ok\": %s, \"found\": %s, "
-            "\"advice\": %s}",
-            i == 0 ? "" : ", ", JsonString(result.name).c_str(), VerdictText(result.verdict),
-            result.ok() ? "true" : "false", JsonString(result.found).c_str(),
-            JsonString(result.advice).c_str());
+        json += std::string(i == 0 ? "" : ", ") + "{\"name\": " + JsonString(result.name) +
+                ", \"verdict\": \"" + VerdictText(result.verdict) +
+                "\", \"ok\": " + (result.ok() ? "true" : "false") +
+                ", \"found\": " + JsonString(result.found) +
+                ", \"advice\": " + JsonString(result.advice) + "}";
     }
     return json + "]}\n";
 }

@@ -27,14 +27,15 @@ inline constexpr int kExitBadArguments = 2;
 // the driver serves joystick IDs 0 to 15).
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
-enum class Verdict { Ok, Problem, Skipped };
+// Inconclusive: the check ran, but something outside it spoils what it shows.
+enum class Verdict { Ok, Problem, Skipped, Inconclusive };
 
 struct CheckResult {
     std::string name;
     Verdict verdict;
-    std::string found;   // what the check found, in plain words
-    std::string advice;  // for a problem: what to do
-    bool ok() const { return verdict != Verdict::Problem; }
+    std::string found;   // what the check found, in plain words (UTF-8)
+    std::string advice;  // for a problem or an inconclusive check: what to do
+    bool ok() const { return verdict == Verdict::Ok || verdict == Verdict::Skipped; }
 };
 
 // The five checks, in order. The rumble test takes about two seconds.
