@@ -122,4 +122,29 @@ void NamedEventLock::Signal() {
     SetEvent(event_);
 }
 
+namespace {
+
+// NtQueryObject's ObjectBasicInformation, which the platform headers do not declare.
+struct ObjectBasicInformation {
+    ULONG attributes;
+    ACCESS_MASK grantedAccess;
+    ULONG handleCount;
+    ULONG pointerCount;
+    ULONG reserved[10];
+};
+using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+
+}  // namespace
+
+bool HandleCount(HANDLE object, ULONG* count) {
+    const auto query = reinterpret_cast<QueryObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    ObjectBasicInformation info = {};
+    if (query == nullptr || query(object, 0, &info, sizeof info, nullptr) < 0) {
+        return false;
+    }
+    *count = info.handleCount;
+    return true;
+}
+
 }  // namespace wheel

@@ -57,4 +57,8 @@ class NamedEventLock final : public StoreLock {
     HANDLE event_ = nullptr;
 };
 
+// How many handles to a kernel object are open, in all processes (the store event's tells
+// whether another program has the driver loaded); false when it cannot be asked.
+bool HandleCount(HANDLE object, ULONG* count);
+
 }  // namespace wheel

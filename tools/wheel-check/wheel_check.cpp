@@ -10,6 +10,7 @@
 
 #include "common/os_class.h"
 #include "common/registry_win32.h"
+#include "common/services_win32.h"
 #include "common/wheel_ids.h"
 #include "ffdriver/device_link_win32.h"
 #include "ffdriver/effect_math.h"
@@ -652,28 +653,6 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
 
 // --- Other programs with the driver ---
 
-struct ObjectBasicInformation {
-    ULONG attributes;
-    ACCESS_MASK grantedAccess;
-    ULONG handleCount;
-    ULONG pointerCount;
-    ULONG reserved[10];
-};
-using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-
-// How many handles to a kernel object are open, in all processes; false when it cannot be asked.
-bool HandleCount(HANDLE object, ULONG* count) {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    const auto query = reinterpret_cast<QueryObjectFunction>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
-    ObjectBasicInformation info = {};
-    if (query == nullptr || query(object, 0, &info, sizeof info, nullptr) < 0) {
-        return false;
-    }
-    *count = info.handleCount;
-    return true;
-}
-
 struct DriverUsers {
     bool any = false;
     std::vector<std::string> sheets;  // programs with the wheel's property sheet open as well
@@ -731,7 +710,7 @@ DriverUsers OtherDriverUsers() {
     } else {
         const ULONG own = GetModuleHandleA("dravik.dll") != nullptr ? 2 : 1;
         ULONG count = 0;
-        users.any = HandleCount(event, &count) ? count > own : own == 1;
+        users.any = wheel::HandleCount(event, &count) ? count > own : own == 1;
         CloseHandle(event);
     }
     ListDriverUsers(&users);

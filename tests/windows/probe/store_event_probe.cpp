@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/services_win32.h"
 #include "common/wheel_ids.h"
 
 namespace {
@@ -119,27 +120,6 @@ int CreateDriver() {
     return result;
 }
 
-struct ObjectBasicInformation {
-    ULONG attributes;
-    ACCESS_MASK grantedAccess;
-    ULONG handleCount;
-    ULONG pointerCount;
-    ULONG reserved[10];
-};
-using QueryObjectFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-
-// How many handles to the event exist, in every process.
-bool HandleCount(HANDLE event, ULONG* count) {
-    auto query = reinterpret_cast<QueryObjectFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
-    ObjectBasicInformation info = {};
-    if (query == nullptr || query(event, 0, &info, sizeof info, nullptr) < 0) {
-        return false;
-    }
-    *count = info.handleCount;
-    return true;
-}
-
 int LoadUnload(const char* dll) {
     HMODULE module = LoadLibraryA(dll);
     if (module == nullptr) {
@@ -151,7 +131,7 @@ int LoadUnload(const char* dll) {
     }
     ULONG loaded = 0;
     ULONG unloaded = 0;
-    if (!HandleCount(event, &loaded)) {
+    if (!wheel::HandleCount(event, &loaded)) {
         return kNoHandleCount;
     }
     FreeLibrary(module);
@@ -159,7 +139,7 @@ int LoadUnload(const char* dll) {
         return kStillLoaded;
     }
     // The count covers every process, and only this one opens or closes the event meanwhile.
-    if (!HandleCount(event, &unloaded)) {
+    if (!wheel::HandleCount(event, &unloaded)) {
         return kNoHandleCount;
     }
     CloseHandle(event);
