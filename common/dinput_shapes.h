@@ -111,12 +111,49 @@ struct DIDATAFORMAT {
 };
 using LPCDIDATAFORMAT = const DIDATAFORMAT*;
 
+// What a device tells of itself and its objects and effect types, as DirectInput 7 fills them.
+struct DIDEVCAPS {
+    DWORD dwSize;
+    DWORD dwFlags;
+    DWORD dwDevType;
+    DWORD dwAxes;
+    DWORD dwButtons;
+    DWORD dwPOVs;
+    DWORD dwFFSamplePeriod;
+    DWORD dwFFMinTimeResolution;
+    DWORD dwFirmwareRevision;
+    DWORD dwHardwareRevision;
+    DWORD dwFFDriverVersion;
+};
+struct DIDEVICEOBJECTINSTANCEA {
+    DWORD dwSize;
+    GUID guidType;
+    DWORD dwOfs;
+    DWORD dwType;
+    DWORD dwFlags;
+    char tszName[260];
+    DWORD dwFFMaxForce;
+    DWORD dwFFForceResolution;
+    WORD wCollectionNumber;
+    WORD wDesignatorIndex;
+    WORD wUsagePage;
+    WORD wUsage;
+    DWORD dwDimension;
+    WORD wExponent;
+    WORD wReserved;
+};
+struct DIEFFECTINFOA {
+    DWORD dwSize;
+    GUID guid;
+    DWORD dwEffType;
+    DWORD dwStaticParams;
+    DWORD dwDynamicParams;
+    char tszName[260];
+};
+
 // Records the portable code passes along but never reads.
-struct DIDEVCAPS;
 struct DIDEVICEOBJECTDATA;
-struct DIDEVICEOBJECTINSTANCEA;
 struct DIDEVICEINSTANCEA;
-struct DIEFFECTINFOA;
 struct DIJOYTYPEINFO;
 struct DIJOYUSERVALUES;
 using LPDIDEVCAPS = DIDEVCAPS*;
@@ -272,6 +309,24 @@ using LPDIRECTINPUTJOYCONFIG = IDirectInputJoyConfig*;
 #define DIDFT_MAKEINSTANCE(n) (static_cast<DWORD>(static_cast<WORD>(n)) << 8)
 #define DIDFT_GETINSTANCE(n) (static_cast<WORD>((n) >> 8))
 #define DIEB_NOTRIGGER 0xFFFFFFFFu
+#define DIDFT_ALL 0x00000000u
+#define DIDFT_GETTYPE(n) (static_cast<BYTE>(n))
+#define DIDFT_AXIS 0x00000003u
+#define DIDFT_PSHBUTTON 0x00000004u
+#define DIDFT_BUTTON 0x0000000Cu
+#define DIDFT_POV 0x00000010u
+#define DIDFT_FFACTUATOR 0x01000000u
+#define DIDFT_FFEFFECTTRIGGER 0x02000000u
+#define DIDOI_FFACTUATOR 0x00000001u
+#define DIDOI_ASPECTPOSITION 0x00000100u
+#define DIDC_ATTACHED 0x00000001u
+#define DIDC_FORCEFEEDBACK 0x00000100u
+#define DIDEVTYPE_JOYSTICK 4u
+#define DIDEVTYPE_HID 0x00010000u
+#define DIDEVTYPEJOYSTICK_WHEEL 6u
+#define DIEFT_ALL 0x00000000u
+#define DIENUM_STOP 0
+#define DIENUM_CONTINUE 1
 #define DIJOFS_X offsetof(DIJOYSTATE, lX)
 #define DIJOFS_Y offsetof(DIJOYSTATE, lY)
 #define DIJOFS_Z offsetof(DIJOYSTATE, lZ)
@@ -293,6 +348,9 @@ inline constexpr GUID GUID_ConstantForce = {
 static_assert(sizeof(DIJOYSTATE) == 80, "DIJOYSTATE");
 static_assert(sizeof(DIJOYCONFIG) == 1176, "DIJOYCONFIG");
 static_assert(sizeof(DIPROPDWORD) == 20, "DIPROPDWORD");
+static_assert(sizeof(DIDEVCAPS) == 44, "DIDEVCAPS");
+static_assert(sizeof(DIDEVICEOBJECTINSTANCEA) == 316, "DIDEVICEOBJECTINSTANCEA");
+static_assert(sizeof(DIEFFECTINFOA) == 292, "DIEFFECTINFOA");
 
 namespace wheel {
 

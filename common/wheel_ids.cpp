@@ -84,6 +84,10 @@ std::string OemEffectsKey() {
     return OemKeyText("\\OEMForceFeedback\\Effects").c_str();
 }
 
+std::string OemAxesKey() {
+    return OemKeyText("\\Axes").c_str();
+}
+
 bool ParseGuid(const std::string& text, GUID* guid) {
     // {8-4-4-4-12}
     if (text.size() != 38 || text.front() != '{' || text.back() != '}') {

@@ -58,6 +58,17 @@ std::string OemKey();
 std::string OemForceFeedbackKey();
 // ...\OEMForceFeedback\Effects
 std::string OemEffectsKey();
+// ...\Axes: one subkey per axis instance, DirectInput's per-object attributes.
+std::string OemAxesKey();
+
+// The two axes that carry the motors, as DirectInput numbers the wheel's objects: X (instance 0)
+// is motor A, Y (instance 1) motor B. `usage` is the HID usage on the Generic Desktop page.
+struct ForceAxis {
+    uint32_t instance;
+    uint16_t usage;
+    const char* name;
+};
+inline constexpr ForceAxis kForceAxes[] = {{0, 0x30, "X"}, {1, 0x31, "Y"}};
 
 // Parses "{...}" (36 hex digits and dashes in braces); false on anything else.
 bool ParseGuid(const std::string& text, GUID* guid);

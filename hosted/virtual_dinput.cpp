@@ -1,5 +1,6 @@
 #include "virtual_dinput.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,48 @@ JOYREGHWSETTINGS InstalledHardware(wheel::RegistryApi* registry) {
     return {};
 }
 
+bool ReadBinary(wheel::RegistryApi& registry, const std::string& path, const char* name,
+                std::vector<uint8_t>* out) {
+    HKEY raw = nullptr;
+    if (registry.OpenKey(HKEY_LOCAL_MACHINE, path.c_str(), &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    wheel::RegKey key(registry, raw);
+    uint8_t data[64];
+    DWORD type = 0;
+    DWORD size = sizeof data;
+    if (registry.QueryValue(key.get(), name, &type, data, &size) != ERROR_SUCCESS ||
+        size > sizeof data) {
+        return false;
+    }
+    out->assign(data, data + size);
+    return true;
+}
+
+bool ReadText(wheel::RegistryApi& registry, const std::string& path, const char* name,
+              std::string* out) {
+    std::vector<uint8_t> data;
+    if (!ReadBinary(registry, path, name, &data)) {
+        return false;
+    }
+    out->assign(data.begin(), std::find(data.begin(), data.end(), 0));
+    return true;
+}
+
+std::vector<std::string> SubKeys(wheel::RegistryApi& registry, const std::string& path) {
+    std::vector<std::string> names;
+    HKEY raw = nullptr;
+    if (registry.OpenKey(HKEY_LOCAL_MACHINE, path.c_str(), &raw) != ERROR_SUCCESS) {
+        return names;
+    }
+    wheel::RegKey key(registry, raw);
+    char name[256];
+    for (DWORD i = 0; registry.EnumKey(key.get(), i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+        names.emplace_back(name);
+    }
+    return names;
+}
+
 void SetAll(JOYPOS* pos, DWORD value) {
     pos->dwX = value;
     pos->dwY = value;
@@ -92,6 +135,66 @@ JOYRANGE UniformRange(DWORD min, DWORD centre, DWORD max) {
 
 std::string HexResult(HRESULT hr) {
     return Hex32(static_cast<DWORD>(hr));
+}
+
+std::vector<WORD> InstalledForceFeedback::Actuators() const {
+    std::vector<WORD> out;
+    for (const Axis& axis : axes) {
+        if (axis.actuator()) {
+            out.push_back(axis.instance);
+        }
+    }
+    return out;
+}
+
+// The layout is DirectInput's documented OEM registry format: OEMForceFeedback's CLSID names the
+// driver and its Attributes are a DIFFDEVICEATTRIBUTES; Effects\{GUID} hold a name and a
+// DIEFFECTATTRIBUTES; Axes\<instance> hold a DIOBJECTATTRIBUTES (Attributes) and a
+// DIFFOBJECTATTRIBUTES (FFAttributes, "If the FFAttributes value is absent, then the object is
+// assumed not to support force feedback").
+InstalledForceFeedback ReadInstalledForceFeedback(wheel::RegistryApi& registry) {
+    InstalledForceFeedback out;
+    std::string clsid;
+    out.driverNamed =
+        ReadText(registry, wheel::OemForceFeedbackKey(), "CLSID", &clsid) && !clsid.empty();
+    std::vector<uint8_t> data;
+    if (ReadBinary(registry, wheel::OemForceFeedbackKey(), "Attributes", &data) &&
+        data.size() >= 12) {
+        out.samplePeriod = Le32(data.data() + 4);
+        out.minTimeResolution = Le32(data.data() + 8);
+    }
+    for (const std::string& name : SubKeys(registry, wheel::OemAxesKey())) {
+        char* end = nullptr;
+        const unsigned long instance = std::strtoul(name.c_str(), &end, 10);
+        if (name.empty() || *end != '\0' || instance > 0xFFFF) {
+            continue;
+        }
+        InstalledForceFeedback::Axis axis;
+        axis.instance = static_cast<WORD>(instance);
+        const std::string path = wheel::OemAxesKey() + "\\" + name;
+        if (ReadBinary(registry, path, "Attributes", &data) && data.size() == 8) {
+            axis.flags = Le32(data.data());
+            axis.usagePage = static_cast<WORD>(data[4] | data[5] << 8);
+            axis.usage = static_cast<WORD>(data[6] | data[7] << 8);
+        }
+        if (ReadBinary(registry, path, "FFAttributes", &data) && data.size() == 8) {
+            axis.maxForceAndResolution = std::make_pair(Le32(data.data()), Le32(data.data() + 4));
+        }
+        out.axes.push_back(axis);
+    }
+    for (const std::string& name : SubKeys(registry, wheel::OemEffectsKey())) {
+        InstalledForceFeedback::EffectInfo info;
+        const std::string path = wheel::OemEffectsKey() + "\\" + name;
+        if (!wheel::ParseGuid(name, &info.guid) ||
+            !ReadBinary(registry, path, "Attributes", &data) ||
+            data.size() < sizeof(DIEFFECTATTRIBUTES)) {
+            continue;
+        }
+        std::memcpy(&info.attributes, data.data(), sizeof info.attributes);
+        ReadText(registry, path, nullptr, &info.name);
+        out.effects.push_back(info);
+    }
+    return out;
 }
 
 bool AxisObjectId(DWORD offset, DWORD* id) {
@@ -120,7 +223,8 @@ void FillJoyState(const WheelState& state, DIJOYSTATE* out) {
 
 // EffectRecord
 
-HRESULT EffectRecord::Merge(const DIEFFECT& effect, DWORD flags) {
+HRESULT EffectRecord::Merge(const DIEFFECT& effect, DWORD flags,
+                            const std::vector<WORD>& actuators) {
     if (effect.dwSize != sizeof(DIEFFECT) && effect.dwSize != kOldEffectSize) {
         return DIERR_INVALIDPARAM;
     }
@@ -141,6 +245,14 @@ HRESULT EffectRecord::Merge(const DIEFFECT& effect, DWORD flags) {
             if (objects == DIEFF_OBJECTIDS) {
                 axes[i] = effect.rgdwAxes[i];
             } else if (!AxisObjectId(effect.rgdwAxes[i], &axes[i])) {
+                return DIERR_INVALIDPARAM;
+            }
+            // Of the failures CreateEffect and SetParameters document, DIERR_INVALIDPARAM is the
+            // one for an axis the device cannot apply a force to.
+            const bool actuator = (DIDFT_GETTYPE(axes[i]) & DIDFT_AXIS) != 0 &&
+                                  std::find(actuators.begin(), actuators.end(),
+                                            DIDFT_GETINSTANCE(axes[i])) != actuators.end();
+            if (!actuator) {
                 return DIERR_INVALIDPARAM;
             }
         }
@@ -273,8 +385,9 @@ class VirtualDirectInput::Device final : public IDirectInputDevice2A {
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
     ULONG STDMETHODCALLTYPE Release() override;
 
-    VIRTUAL_NOTIMPL(GetCapabilities(LPDIDEVCAPS))
-    VIRTUAL_NOTIMPL(EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKA, LPVOID, DWORD))
+    HRESULT STDMETHODCALLTYPE GetCapabilities(LPDIDEVCAPS caps) override;
+    HRESULT STDMETHODCALLTYPE EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKA callback, LPVOID ref,
+                                          DWORD flags) override;
     VIRTUAL_NOTIMPL(GetProperty(REFGUID, LPDIPROPHEADER))
     HRESULT STDMETHODCALLTYPE SetProperty(REFGUID property, LPCDIPROPHEADER header) override;
     HRESULT STDMETHODCALLTYPE Acquire() override;
@@ -290,8 +403,9 @@ class VirtualDirectInput::Device final : public IDirectInputDevice2A {
     VIRTUAL_NOTIMPL(Initialize(HINSTANCE, DWORD, REFGUID))
     HRESULT STDMETHODCALLTYPE CreateEffect(REFGUID guid, LPCDIEFFECT effect,
                                            LPDIRECTINPUTEFFECT* out, LPUNKNOWN outer) override;
-    VIRTUAL_NOTIMPL(EnumEffects(LPDIENUMEFFECTSCALLBACKA, LPVOID, DWORD))
-    VIRTUAL_NOTIMPL(GetEffectInfo(LPDIEFFECTINFOA, REFGUID))
+    HRESULT STDMETHODCALLTYPE EnumEffects(LPDIENUMEFFECTSCALLBACKA callback, LPVOID ref,
+                                          DWORD type) override;
+    HRESULT STDMETHODCALLTYPE GetEffectInfo(LPDIEFFECTINFOA info, REFGUID guid) override;
     VIRTUAL_NOTIMPL(GetForceFeedbackState(LPDWORD))
     HRESULT STDMETHODCALLTYPE SendForceFeedbackCommand(DWORD flags) override;
     VIRTUAL_NOTIMPL(EnumCreatedEffectObjects(LPDIENUMCREATEDEFFECTOBJECTSCALLBACK, LPVOID, DWORD))
@@ -304,9 +418,11 @@ class VirtualDirectInput::Device final : public IDirectInputDevice2A {
     void AddEffect(Effect* effect) { effects_.insert(effect); }
     void RemoveEffect(Effect* effect) { effects_.erase(effect); }
     DeviceDescription Describe() const;
+    std::vector<WORD> Actuators() const { return installed_.Actuators(); }
 
   private:
     ~Device() = default;
+    const InstalledForceFeedback::EffectInfo* FindEffect(REFGUID guid) const;
     // Lost or given up: DirectInput unloads the device's effects from the driver.
     void Drop();
 
@@ -320,6 +436,8 @@ class VirtualDirectInput::Device final : public IDirectInputDevice2A {
     std::optional<HRESULT> lastAcquire_;
     std::vector<std::pair<DWORD, DWORD>> deadZones_;
     std::set<Effect*> effects_;
+    // Read when the device is made, as DirectInput reads the type key.
+    InstalledForceFeedback installed_;
 };
 
 namespace {
@@ -503,7 +621,9 @@ class DirectInput final : public IDirectInputA {
 // Device
 
 VirtualDirectInput::Device::Device(std::shared_ptr<VirtualDirectInput> rig)
-    : rig_(std::move(rig)), serial_(rig_->NextSerial(SerialKind::Device)) {
+    : rig_(std::move(rig)),
+      serial_(rig_->NextSerial(SerialKind::Device)),
+      installed_(rig_->ReadInstalled()) {
     rig_->AddDevice(this);
     rig_->Log("new-device " + std::to_string(serial_));
 }
@@ -703,10 +823,13 @@ HRESULT VirtualDirectInput::Device::CreateEffect(REFGUID guid, LPCDIEFFECT effec
         result = E_FAIL;
     } else if (outer != nullptr) {
         result = DIERR_NOAGGREGATION;
-    } else if (rig_->driver() == nullptr) {
+    } else if (rig_->driver() == nullptr || !installed_.driverNamed) {
         result = DIERR_UNSUPPORTED;
-    } else if (!rig_->EffectType(guid, &type)) {
+    } else if (const auto* info = FindEffect(guid); info == nullptr) {
         result = DIERR_DEVICENOTREG;
+    } else {
+        // DirectInput hands the driver the type number installed with the GUID.
+        type = info->attributes.dwEffectId;
     }
     if (FAILED(result)) {
         rig_->Log("create-effect " + HexResult(result));
@@ -733,8 +856,178 @@ HRESULT VirtualDirectInput::Device::SendForceFeedbackCommand(DWORD flags) {
         return DIERR_NOTEXCLUSIVEACQUIRED;
     }
     dravik::EffectDriver* driver = rig_->driver();
-    return driver != nullptr ? driver->SendForceFeedbackCommand(rig_->joystickId(), flags)
-                             : DIERR_UNSUPPORTED;
+    return driver != nullptr && installed_.driverNamed
+               ? driver->SendForceFeedbackCommand(rig_->joystickId(), flags)
+               : DIERR_UNSUPPORTED;
+}
+
+const InstalledForceFeedback::EffectInfo* VirtualDirectInput::Device::FindEffect(
+    REFGUID guid) const {
+    for (const InstalledForceFeedback::EffectInfo& info : installed_.effects) {
+        if (info.guid == guid) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT VirtualDirectInput::Device::GetCapabilities(LPDIDEVCAPS caps) {
+    if (caps == nullptr) {
+        return E_POINTER;
+    }
+    // DirectInput 3's shorter record ends before the force-feedback members.
+    constexpr DWORD kDx3Size = 6 * sizeof(DWORD);
+    const DWORD size = caps->dwSize;
+    if (size != sizeof(DIDEVCAPS) && size != kDx3Size) {
+        return DIERR_INVALIDPARAM;
+    }
+    DIDEVCAPS full = {};
+    full.dwSize = size;
+    const bool forceFeedback = installed_.driverNamed && rig_->driver() != nullptr;
+    full.dwFlags = (rig_->Observe().connected ? DIDC_ATTACHED : 0u) |
+                   (forceFeedback ? DIDC_FORCEFEEDBACK : 0u);
+    full.dwDevType = DIDEVTYPE_JOYSTICK | DIDEVTYPEJOYSTICK_WHEEL << 8 | DIDEVTYPE_HID;
+    full.dwAxes = 4;
+    full.dwButtons = kWheelButtons;
+    full.dwPOVs = 1;
+    if (forceFeedback) {
+        full.dwFFSamplePeriod = installed_.samplePeriod;
+        full.dwFFMinTimeResolution = installed_.minTimeResolution;
+    }
+    std::memcpy(caps, &full, size);
+    return DI_OK;
+}
+
+namespace {
+
+// The standard object GUIDs (GUID_XAxis ... GUID_Button) of DirectInput's headers.
+constexpr GUID ObjectGuid(DWORD first) {
+    return {first, 0xC9F3, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+}
+
+struct WheelObject {
+    GUID type;
+    DWORD offset;  // in DIJOYSTATE
+    DWORD kind;    // DIDFT_ type bits
+    WORD instance;
+    WORD usagePage;
+    WORD usage;
+    std::string name;
+};
+
+// The wheel's objects in DIJOYSTATE's order: four axes, the hat, twelve buttons. Axes are
+// numbered as the effects' object identifiers number them (offset / 4).
+std::vector<WheelObject> WheelObjects() {
+    std::vector<WheelObject> objects = {
+        {ObjectGuid(0xA36D02E0), DIJOFS_X, DIDFT_ABSAXIS, 0, 1, 0x30, "X Axis"},
+        {ObjectGuid(0xA36D02E1), DIJOFS_Y, DIDFT_ABSAXIS, 1, 1, 0x31, "Y Axis"},
+        {ObjectGuid(0xA36D02E2), DIJOFS_Z, DIDFT_ABSAXIS, 2, 1, 0x32, "Z Axis"},
+        {ObjectGuid(0xA36D02E3), DIJOFS_RZ, DIDFT_ABSAXIS, 5, 1, 0x35, "Z Rotation"},
+        {ObjectGuid(0xA36D02F2), offsetof(DIJOYSTATE, rgdwPOV), DIDFT_POV, 0, 1, 0x39,
+         "Hat Switch"},
+    };
+    for (int i = 0; i < kWheelButtons; ++i) {
+        objects.push_back({ObjectGuid(0xA36D02F0),
+                           static_cast<DWORD>(offsetof(DIJOYSTATE, rgbButtons) + i),
+                           DIDFT_PSHBUTTON, static_cast<WORD>(i), 9, static_cast<WORD>(i + 1),
+                           "Button " + std::to_string(i)});
+    }
+    return objects;
+}
+
+}  // namespace
+
+HRESULT VirtualDirectInput::Device::EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKA callback, LPVOID ref,
+                                                DWORD flags) {
+    if (callback == nullptr) {
+        return DIERR_INVALIDPARAM;
+    }
+    // The low byte chooses the kinds (none: every kind); the attribute bits above must all be
+    // there.
+    const DWORD kinds = flags & 0xFFu;
+    const DWORD attributes = flags & 0xFF000000u;
+    for (const WheelObject& object : WheelObjects()) {
+        DIDEVICEOBJECTINSTANCEA info = {};
+        info.dwSize = sizeof info;
+        info.guidType = object.type;
+        info.dwOfs = object.offset;
+        info.dwType = object.kind | DIDFT_MAKEINSTANCE(object.instance);
+        info.wUsagePage = object.usagePage;
+        info.wUsage = object.usage;
+        std::snprintf(info.tszName, sizeof info.tszName, "%s", object.name.c_str());
+        if (object.kind == DIDFT_ABSAXIS) {
+            info.dwFlags = DIDOI_ASPECTPOSITION;
+            for (const InstalledForceFeedback::Axis& axis : installed_.axes) {
+                if (axis.instance != object.instance) {
+                    continue;
+                }
+                if (axis.flags.has_value()) {
+                    info.dwFlags = *axis.flags;
+                }
+                if (axis.actuator()) {
+                    info.dwType |= DIDFT_FFACTUATOR;
+                    info.dwFFMaxForce = axis.maxForceAndResolution->first;
+                    info.dwFFForceResolution = axis.maxForceAndResolution->second;
+                }
+            }
+        }
+        const bool kindMatches = kinds == 0 || (object.kind & kinds) != 0;
+        if (!kindMatches || (info.dwType & attributes) != attributes) {
+            continue;
+        }
+        if (callback(&info, ref) == DIENUM_STOP) {
+            break;
+        }
+    }
+    return DI_OK;
+}
+
+HRESULT VirtualDirectInput::Device::EnumEffects(LPDIENUMEFFECTSCALLBACKA callback, LPVOID ref,
+                                                DWORD type) {
+    if (callback == nullptr) {
+        return DIERR_INVALIDPARAM;
+    }
+    if (!installed_.driverNamed || rig_->driver() == nullptr) {
+        return DI_OK;
+    }
+    for (const InstalledForceFeedback::EffectInfo& effect : installed_.effects) {
+        DIEFFECTINFOA info = {};
+        info.dwSize = sizeof info;
+        if (FAILED(GetEffectInfo(&info, effect.guid))) {
+            continue;
+        }
+        // DIEFT_ALL, or one class (the low byte) with the capability bits asked for.
+        const DWORD kind = type & 0xFFu;
+        const DWORD needs = type & ~0xFFu;
+        if ((kind != DIEFT_ALL && (info.dwEffType & 0xFFu) != kind) ||
+            (info.dwEffType & needs) != needs) {
+            continue;
+        }
+        if (callback(&info, ref) == DIENUM_STOP) {
+            break;
+        }
+    }
+    return DI_OK;
+}
+
+HRESULT VirtualDirectInput::Device::GetEffectInfo(LPDIEFFECTINFOA info, REFGUID guid) {
+    if (info == nullptr) {
+        return E_POINTER;
+    }
+    if (info->dwSize != sizeof(DIEFFECTINFOA)) {
+        return DIERR_INVALIDPARAM;
+    }
+    const InstalledForceFeedback::EffectInfo* effect =
+        installed_.driverNamed ? FindEffect(guid) : nullptr;
+    if (effect == nullptr) {
+        return DIERR_DEVICENOTREG;
+    }
+    info->guid = effect->guid;
+    info->dwEffType = effect->attributes.dwEffType;
+    info->dwStaticParams = effect->attributes.dwStaticParams;
+    info->dwDynamicParams = effect->attributes.dwDynamicParams;
+    std::snprintf(info->tszName, sizeof info->tszName, "%s", effect->name.c_str());
+    return DI_OK;
 }
 
 DeviceDescription VirtualDirectInput::Device::Describe() const {
@@ -807,7 +1100,7 @@ HRESULT VirtualDirectInput::Effect::Prepare(LPCDIEFFECT effect) {
     if (effect == nullptr) {
         return DI_OK;
     }
-    const HRESULT merged = record_.Merge(*effect, DIEP_ALLPARAMS);
+    const HRESULT merged = record_.Merge(*effect, DIEP_ALLPARAMS, device_->Actuators());
     if (FAILED(merged) || !device_->acquired()) {
         return merged;
     }
@@ -831,7 +1124,7 @@ HRESULT VirtualDirectInput::Effect::SetParameters(LPCDIEFFECT effect, DWORD flag
         if (effect == nullptr) {
             result = DIERR_INVALIDPARAM;
         } else {
-            result = record_.Merge(*effect, flags);
+            result = record_.Merge(*effect, flags, device_->Actuators());
         }
         if (SUCCEEDED(result)) {
             // Without the device there is nowhere to send it: kept for the next download.
@@ -916,6 +1209,7 @@ std::shared_ptr<VirtualDirectInput> VirtualDirectInput::Create(VirtualWheelSetup
 
 VirtualDirectInput::VirtualDirectInput(VirtualWheelSetup setup)
     : keepAlive_(std::move(setup.keepAlive)),
+      registry_(setup.registry),
       joystickId_(setup.joystickId),
       storedRange_(setup.storedRange),
       hardware_(InstalledHardware(setup.registry)),
@@ -1061,18 +1355,8 @@ void VirtualDirectInput::BindDriver() {
     Log("driver-bound " + HexResult(hr));
 }
 
-bool VirtualDirectInput::EffectType(REFGUID guid, DWORD* type) {
-    if (driver_ == nullptr) {
-        return false;
-    }
-    for (uint32_t t = 0; t < dravik::kEffectTypeCount; ++t) {
-        if (dravik::EffectTypeGuid(t) == guid) {
-            // DirectInput hands the driver the type number installed with the GUID.
-            *type = driver_->EffectAttributes(t).dwEffectId;
-            return true;
-        }
-    }
-    return false;
+InstalledForceFeedback VirtualDirectInput::ReadInstalled() {
+    return registry_ != nullptr ? ReadInstalledForceFeedback(*registry_) : InstalledForceFeedback{};
 }
 
 bool VirtualDirectInput::OtherDeviceAcquired(const Device* device) const {

@@ -109,8 +109,9 @@ struct DeviceDescription {
 class EffectRecord {
   public:
     // Takes the parameters `flags` names from `effect`, checked as DirectInput checks them;
-    // nothing changes when they are refused.
-    HRESULT Merge(const DIEFFECT& effect, DWORD flags);
+    // nothing changes when they are refused. `actuators` are the instance numbers of the axes
+    // the installation names force-feedback actuators; an effect on any other object is refused.
+    HRESULT Merge(const DIEFFECT& effect, DWORD flags, const std::vector<WORD>& actuators);
     // Points into this record; valid until the next Merge.
     DIEFFECT DriverView();
 
@@ -138,6 +139,40 @@ class EffectRecord {
 // DIJOYSTATE: an absolute axis whose instance number is the offset / 4. False for an offset
 // that names no axis.
 bool AxisObjectId(DWORD offset, DWORD* id);
+
+// What DirectInput takes from the wheel's type key when it makes a device (the OEM key and its
+// OEMForceFeedback and Axes subkeys): whether a force-feedback driver is named, the driver's
+// timing, which axes carry force feedback, and the effect types with their attributes.
+struct InstalledForceFeedback {
+    struct Axis {
+        WORD instance = 0;
+        // DIOBJECTATTRIBUTES; nullopt without an Attributes value.
+        std::optional<DWORD> flags;
+        WORD usagePage = 0;
+        WORD usage = 0;
+        // DIFFOBJECTATTRIBUTES; nullopt without an FFAttributes value.
+        std::optional<std::pair<DWORD, DWORD>> maxForceAndResolution;
+        // DirectInput's rule: an object is an actuator when its attributes say so and its
+        // force-feedback attributes are there.
+        bool actuator() const {
+            return flags.has_value() && (*flags & DIDOI_FFACTUATOR) != 0 &&
+                   maxForceAndResolution.has_value();
+        }
+    };
+    struct EffectInfo {
+        GUID guid = {};
+        std::string name;
+        DIEFFECTATTRIBUTES attributes = {};
+    };
+    bool driverNamed = false;
+    DWORD samplePeriod = 0;
+    DWORD minTimeResolution = 0;
+    std::vector<Axis> axes;
+    std::vector<EffectInfo> effects;
+
+    std::vector<WORD> Actuators() const;
+};
+InstalledForceFeedback ReadInstalledForceFeedback(wheel::RegistryApi& registry);
 
 enum class SerialKind { Device, JoyConfig };
 
@@ -196,8 +231,8 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
     WheelState Observe();
     // Binds the driver to the joystick ID once the wheel is acquired (DeviceID).
     void BindDriver();
-    // The driver's internal type for an effect GUID, from the attributes it read.
-    bool EffectType(REFGUID guid, DWORD* type);
+    // What the installation holds now, as a new device reads it.
+    InstalledForceFeedback ReadInstalled();
     bool OtherDeviceAcquired(const Device* device) const;
     void NoteEffectCall(EffectCall call) { effectCalls_.push_back(std::move(call)); }
     void AddDevice(Device* device) { devices_.insert(device); }
@@ -210,6 +245,7 @@ class VirtualDirectInput : public std::enable_shared_from_this<VirtualDirectInpu
     explicit VirtualDirectInput(VirtualWheelSetup setup);
 
     std::shared_ptr<void> keepAlive_;
+    wheel::RegistryApi* registry_;
     uint32_t joystickId_;
     JOYRANGE storedRange_;
     JOYREGHWSETTINGS hardware_;

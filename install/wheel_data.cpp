@@ -29,6 +29,21 @@ constexpr uint32_t kParamsNoEnvelope = 0x17F;
 // Cartesian and polar, so DirectInput converts other coordinate systems for the driver.
 constexpr uint32_t kCoords = 0x10 | 0x20;
 
+// Per-axis data (DirectInput's DIOBJECTATTRIBUTES and DIFFOBJECTATTRIBUTES, "Axes\<instance>"
+// under the OEM key). Without FFAttributes DirectInput takes an axis for one that carries no
+// force feedback, and games find no actuator to put their effects on.
+constexpr uint32_t kDidoiFfActuator = 0x00000001;      // DIDOI_FFACTUATOR
+constexpr uint32_t kDidoiAspectPosition = 0x00000100;  // DIDOI_ASPECTPOSITION
+constexpr uint16_t kUsagePageGenericDesktop = 0x01;
+// dwFFMaxForce is in newtons at the hand. The motors shake the rim rather than turn it; a
+// newton is the order of their force, and any nonzero value marks the axis as an actuator.
+constexpr uint32_t kMaxForceNewtons = 1;
+// dwFFForceResolution is the number of steps from no force to the maximum. Motor A takes a
+// level of 0..127 (the report carries it doubled; below 25 it stays still); motor B is either
+// off or on.
+constexpr uint32_t kMotorAResolution = 127;
+constexpr uint32_t kMotorBResolution = 1;
+
 void PutDword(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) {
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -40,6 +55,13 @@ std::vector<uint8_t> Dwords(std::initializer_list<uint32_t> values) {
     for (uint32_t v : values) {
         PutDword(out, v);
     }
+    return out;
+}
+
+std::vector<uint8_t> ObjectAttributes(uint32_t flags, uint16_t usagePage, uint16_t usage) {
+    std::vector<uint8_t> out;
+    PutDword(out, flags);
+    PutDword(out, usagePage | static_cast<uint32_t>(usage) << 16);
     return out;
 }
 
@@ -67,6 +89,22 @@ uint32_t EffectClass(uint32_t type) {
     }
 }
 
+// The subtrees the installation owns whole and the uninstaller removes whole; of the OEM key
+// itself only the values written are removed, since it also holds the user's Amplify.
+std::vector<std::string> OwnedTrees() {
+    return {wheel::OemForceFeedbackKey(), wheel::OemAxesKey()};
+}
+
+bool InOwnedTree(const std::string& key) {
+    for (const std::string& tree : OwnedTrees()) {
+        if (key.compare(0, tree.size(), tree) == 0 &&
+            (key.size() == tree.size() || key[tree.size()] == '\\')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<RegEntry> WheelRegistryData() {
@@ -78,10 +116,22 @@ std::vector<RegEntry> WheelRegistryData() {
          Dwords({kHasZ | kHasPov | kHasR, kButtons})},
         {HKEY_LOCAL_MACHINE, oem, "ConfigCLSID", REG_SZ,
          Text(wheel::GuidString(wheel::kVelquinClsid))},
+    };
+    for (const wheel::ForceAxis& axis : wheel::kForceAxes) {
+        const std::string key = wheel::OemAxesKey() + "\\" + std::to_string(axis.instance);
+        const uint32_t resolution = axis.instance == 0 ? kMotorAResolution : kMotorBResolution;
+        entries.push_back({HKEY_LOCAL_MACHINE, key, "Attributes", REG_BINARY,
+                           ObjectAttributes(kDidoiFfActuator | kDidoiAspectPosition,
+                                            kUsagePageGenericDesktop, axis.usage)});
+        entries.push_back({HKEY_LOCAL_MACHINE, key, "FFAttributes", REG_BINARY,
+                           Dwords({kMaxForceNewtons, resolution})});
+    }
+    const std::vector<RegEntry> ffEntries = {
         {HKEY_LOCAL_MACHINE, ff, "CLSID", REG_SZ, Text(wheel::GuidString(wheel::kDravikClsid))},
         // DIFFDEVICEATTRIBUTES: no flags, 25 ms sample period and time resolution.
         {HKEY_LOCAL_MACHINE, ff, "Attributes", REG_BINARY, Dwords({0, 25000, 25000})},
     };
+    entries.insert(entries.end(), ffEntries.begin(), ffEntries.end());
     for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
         const std::string key =
             wheel::OemEffectsKey() + "\\" + wheel::GuidString(dravik::EffectTypeGuid(type));
@@ -226,10 +276,12 @@ std::string WheelDataNsisUninstall() {
 }
 
 std::string WheelDataNsisUninstall(const std::vector<RegEntry>& entries) {
-    const std::string ff = wheel::OemForceFeedbackKey();
-    std::string out = "  DeleteRegKey HKLM " + NsisQuote(ff) + "\n";
+    std::string out;
+    for (const std::string& tree : OwnedTrees()) {
+        out += "  DeleteRegKey HKLM " + NsisQuote(tree) + "\n";
+    }
     for (const RegEntry& entry : entries) {
-        if (entry.key.compare(0, ff.size(), ff) == 0 || entry.type == REG_NONE) {
+        if (InOwnedTree(entry.key) || entry.type == REG_NONE) {
             continue;
         }
         out += "  DeleteRegValue HKLM " + NsisQuote(entry.key) + " " + NsisQuote(entry.valueName) +
@@ -244,17 +296,18 @@ std::string WheelDataNsisUninstallCheck() {
 }
 
 std::string WheelDataNsisUninstallCheck(const std::vector<RegEntry>& entries) {
-    const std::string ff = wheel::OemForceFeedbackKey();
     const auto left = [](const std::string& what) {
         return "  DetailPrint " + NsisQuote("Could not remove HKLM\\" + what) +
                "\n  IntOp $Failed $Failed + 1\n";
     };
-    std::string out =
-        "  ClearErrors\n  EnumRegKey $0 HKLM " + NsisQuote(ff) + " 0\n  IfErrors +3\n" + left(ff);
+    std::string out;
+    for (const std::string& tree : OwnedTrees()) {
+        out += "  ClearErrors\n  EnumRegKey $0 HKLM " + NsisQuote(tree) + " 0\n  IfErrors +3\n" +
+               left(tree);
+    }
     int n = 0;
     for (const RegEntry& entry : entries) {
-        if (entry.key.compare(0, ff.size(), ff) == 0 || entry.type == REG_NONE ||
-            entry.valueName.empty()) {
+        if (InOwnedTree(entry.key) || entry.type == REG_NONE || entry.valueName.empty()) {
             continue;
         }
         // NSIS reads no binary value as text, so the value is looked for by name.

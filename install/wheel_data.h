@@ -35,8 +35,8 @@ std::string WheelDataRegFile();
 std::string WheelDataRegFile(const std::vector<RegEntry>& entries);
 
 // NSIS lines that write the table, and lines that remove what they wrote: the force-feedback
-// subtree and the OEM key's own values, while the OEM key itself stays as long as it holds the
-// user's Amplify. The calibration is DirectInput's (its calibration keys, or the joystick
+// and axes subtrees and the OEM key's own values, while the OEM key itself stays as long as it
+// holds the user's Amplify. The calibration is DirectInput's (its calibration keys, or the joystick
 // settings on Windows 98/Me), and the uninstaller does not touch it.
 std::string WheelDataNsisInstall();
 std::string WheelDataNsisInstall(const std::vector<RegEntry>& entries);

@@ -177,6 +177,10 @@ TEST_F(VelquinPages, EffectPageDrivesTheMotorsFromXAndY) {
         RunHost(kEffectScript, "--page 2 --exit-after 4400 --at 3200=page:0 --at 3600=page:2",
                 {800, 1400, 3100, 4200});
     ASSERT_EQ(run.exitCode, 0);
+    // DirectInput makes the page's effect only on axes the installation names actuators.
+    const std::vector<std::string> created = run.Texts("create-effect");
+    ASSERT_FALSE(created.empty());
+    ASSERT_EQ(created.front(), "create-effect 0x00000000");
     const uint32_t left = run.TimeOf("frame 1");
     const uint32_t minus = run.TimeOf("frame 2");
     const uint32_t plus = run.TimeOf("frame 3");

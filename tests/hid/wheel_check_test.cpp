@@ -372,6 +372,18 @@ void ReplugAfter() {
 }
 
 // Every effect type's dwEffectId one off: all twelve there, none right.
+// As the installation before the axes were written: neither axis is an actuator to DirectInput.
+void DropForceAttributes() {
+    for (const char* axis : {"\\0", "\\1"}) {
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (wheel::OemAxesKey() + axis).c_str(), 0,
+                                KEY_ALL_ACCESS, &handle),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueA(handle, "FFAttributes"), ERROR_SUCCESS);
+        RegCloseKey(handle);
+    }
+}
+
 void ShiftEffectIds() {
     for (uint32_t type = 0; type < dravik::kEffectTypeCount; ++type) {
         const std::string key =
@@ -543,6 +555,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          wheelcheck::kExitOk,
          {"ok", "ok", "ok", "ok", "ok"},
          {{2, "dravik.dll and velquin.dll are in " + SystemFolder()},
+          {2, "X and Y are force-feedback axes"},
           {3, "Amplify is 1000 (100 %)"},
           {4, "joystick 0 is the wheel (vendor 2D71, product 5A08)"},
           {4, "report ID 3"},
@@ -639,6 +652,19 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          Received::Rumble,
          1000,
          {{2, "none of the 12"}, {2, "does not start"}}},
+        {"no force-feedback axis",
+         {},
+         DropForceAttributes,
+         MendInstallation,
+         wheelcheck::kExitProblem,
+         {"ok", "problem", "ok", "ok", "ok"},
+         {{2,
+           "X (Axes\\0) has no FFAttributes, Y (Axes\\1) has no FFAttributes: games would see "
+           "no force-feedback axis"},
+          {2, "run the installer again"}},
+         Received::Rumble,
+         1000,
+         {{2, "X and Y are force-feedback axes"}}},
         {"classes registered as REG_EXPAND_SZ",
          {},
          RegisterExpandable,

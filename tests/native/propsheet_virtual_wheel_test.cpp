@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/wheel_ids.h"
 #include "ffdriver/effect_driver.h"
 #include "propsheet/device.h"
 #include "propsheet/pages.h"
@@ -75,6 +77,9 @@ TEST(PropsheetVirtualWheel, ButtonNumbersBecomeBits) {
     EXPECT_EQ(mask, 7u) << "a refused list changes nothing";
 }
 
+// The instance numbers of the installed actuators: X and Y.
+const std::vector<WORD> kXY = {0, 1};
+
 TEST(PropsheetVirtualWheel, AxisOffsetsBecomeAbsoluteAxisIds) {
     struct Row {
         DWORD offset;
@@ -98,7 +103,7 @@ TEST(PropsheetVirtualWheel, DriverSeesObjectIdsWhateverThePageGave) {
     RumbleParams params;
     MakeRumbleEffect(&params);
     EffectRecord record;
-    ASSERT_EQ(record.Merge(params.effect, DIEP_ALLPARAMS), DI_OK);
+    ASSERT_EQ(record.Merge(params.effect, DIEP_ALLPARAMS, kXY), DI_OK);
     const DIEFFECT view = record.DriverView();
     EXPECT_EQ(view.dwFlags, static_cast<DWORD>(DIEFF_CARTESIAN | DIEFF_OBJECTIDS));
     ASSERT_EQ(view.cAxes, 2u);
@@ -114,7 +119,7 @@ TEST(PropsheetVirtualWheel, DriverSeesObjectIdsWhateverThePageGave) {
     DWORD ids[2] = {0x102, 0x002};
     params.effect.dwFlags = DIEFF_POLAR | DIEFF_OBJECTIDS;
     params.effect.rgdwAxes = ids;
-    ASSERT_EQ(record.Merge(params.effect, DIEP_AXES | DIEP_DIRECTION), DI_OK);
+    ASSERT_EQ(record.Merge(params.effect, DIEP_AXES | DIEP_DIRECTION, kXY), DI_OK);
     EXPECT_EQ(record.axes(), (std::vector<DWORD>{0x102, 0x002}));
     EXPECT_EQ(record.coordinates(), static_cast<DWORD>(DIEFF_POLAR));
 }
@@ -123,10 +128,10 @@ TEST(PropsheetVirtualWheel, UpdateChangesOnlyWhatItsFlagsName) {
     RumbleParams created;
     MakeRumbleEffect(&created);
     EffectRecord record;
-    ASSERT_EQ(record.Merge(created.effect, DIEP_ALLPARAMS), DI_OK);
+    ASSERT_EQ(record.Merge(created.effect, DIEP_ALLPARAMS, kXY), DI_OK);
     RumbleParams update;
     MakeRumbleUpdate(RumbleFromAxes(0, 65535), &update);
-    ASSERT_EQ(record.Merge(update.effect, kRumbleUpdateFlags), DI_OK);
+    ASSERT_EQ(record.Merge(update.effect, kRumbleUpdateFlags, kXY), DI_OK);
     const DIEFFECT view = record.DriverView();
     EXPECT_EQ(record.direction(), (std::vector<LONG>{10000, 9999}));
     EXPECT_EQ(record.ConstantMagnitude(), 14141);
@@ -160,6 +165,19 @@ TEST(PropsheetVirtualWheel, RefusedParametersChangeNothing) {
              e.rgdwAxes = bad;
          },
          DIEP_AXES},
+        {"an axis that carries no force feedback",
+         [](DIEFFECT& e) {
+             static DWORD z[2] = {0, DIJOFS_Z};
+             e.rgdwAxes = z;
+         },
+         DIEP_AXES},
+        {"an object ID that names an actuator's instance but no axis",
+         [](DIEFFECT& e) {
+             static DWORD pov[2] = {0x002, DIDFT_POV | DIDFT_MAKEINSTANCE(1)};
+             e.dwFlags = DIEFF_CARTESIAN | DIEFF_OBJECTIDS;
+             e.rgdwAxes = pov;
+         },
+         DIEP_AXES},
         {"type-specific size without a block",
          [](DIEFFECT& e) { e.lpvTypeSpecificParams = nullptr; }, DIEP_TYPESPECIFICPARAMS},
     };
@@ -168,13 +186,13 @@ TEST(PropsheetVirtualWheel, RefusedParametersChangeNothing) {
         RumbleParams created;
         MakeRumbleEffect(&created);
         EffectRecord record;
-        ASSERT_EQ(record.Merge(created.effect, DIEP_ALLPARAMS), DI_OK);
+        ASSERT_EQ(record.Merge(created.effect, DIEP_ALLPARAMS, kXY), DI_OK);
         RumbleParams update;
         MakeRumbleEffect(&update);
         update.direction[0] = 77;
         update.force.lMagnitude = 99;
         row.spoil(update.effect);
-        EXPECT_EQ(record.Merge(update.effect, row.flags | DIEP_TYPESPECIFICPARAMS),
+        EXPECT_EQ(record.Merge(update.effect, row.flags | DIEP_TYPESPECIFICPARAMS, kXY),
                   DIERR_INVALIDPARAM);
         EXPECT_EQ(record.direction(), (std::vector<LONG>{0, 0}));
         EXPECT_EQ(record.ConstantMagnitude(), 0);
@@ -338,6 +356,128 @@ TEST(PropsheetVirtualWheel, UnacquireUnloadsTheEffectAndSilencesTheMotors) {
     page.effect->Release();
     page.effect = nullptr;
     EXPECT_EQ(rig.wheel->LiveEffects(), 0);
+}
+
+// DirectInput decides from the installation what games see of the wheel: the driver, its
+// timing, the actuators, the effect types. Where the installation lacks a piece, the effect
+// the Effect page makes is refused and the driver gets nothing.
+TEST(PropsheetVirtualWheel, InstallationDecidesWhatDirectInputOffers) {
+    const std::string axes = wheel::OemAxesKey();
+    struct Row {
+        const char* what;
+        std::function<void(hosted::MemoryRegistry&)> change;
+        bool forceFeedback;
+        std::vector<std::string> actuators;
+        HRESULT create;
+    };
+    const Row rows[] = {
+        {"as installed", [](hosted::MemoryRegistry&) {}, true, {"X Axis", "Y Axis"}, DI_OK},
+        {"Y without FFAttributes",
+         [&](hosted::MemoryRegistry& r) {
+             r.DeleteValue(HKEY_LOCAL_MACHINE, axes + "\\1", "FFAttributes");
+         },
+         true,
+         {"X Axis"},
+         DIERR_INVALIDPARAM},
+        {"X not flagged as an actuator",
+         [&](hosted::MemoryRegistry& r) {
+             const uint8_t positionOnly[8] = {0x00, 0x01, 0, 0, 0x01, 0, 0x30, 0};
+             r.PutValue(HKEY_LOCAL_MACHINE, axes + "\\0", "Attributes", REG_BINARY, positionOnly,
+                        sizeof positionOnly);
+         },
+         true,
+         {"Y Axis"},
+         DIERR_INVALIDPARAM},
+        {"no Axes keys",
+         [&](hosted::MemoryRegistry& r) { r.DeleteKey(HKEY_LOCAL_MACHINE, axes); },
+         true,
+         {},
+         DIERR_INVALIDPARAM},
+        {"no driver named",
+         [](hosted::MemoryRegistry& r) {
+             r.DeleteValue(HKEY_LOCAL_MACHINE, wheel::OemForceFeedbackKey(), "CLSID");
+         },
+         false,
+         {"X Axis", "Y Axis"},
+         DIERR_UNSUPPORTED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        WheelRig rig;
+        row.change(rig.registry);
+        EffectRig page(rig);
+        ASSERT_NE(page.device, nullptr);
+
+        DIDEVCAPS caps = {};
+        caps.dwSize = sizeof caps;
+        ASSERT_EQ(page.device->GetCapabilities(&caps), DI_OK);
+        EXPECT_EQ((caps.dwFlags & DIDC_FORCEFEEDBACK) != 0, row.forceFeedback);
+        EXPECT_EQ(caps.dwFFSamplePeriod, row.forceFeedback ? 25000u : 0u);
+        EXPECT_EQ(caps.dwAxes, 4u);
+
+        struct Seen {
+            std::vector<std::string> names;
+            std::vector<DWORD> types;
+        } seen;
+        ASSERT_EQ(page.device->EnumObjects(
+                      [](const DIDEVICEOBJECTINSTANCEA* object, LPVOID ref) -> BOOL {
+                          auto* out = static_cast<Seen*>(ref);
+                          out->names.emplace_back(object->tszName);
+                          out->types.push_back(object->dwType);
+                          EXPECT_NE(object->dwFFMaxForce, 0u);
+                          return DIENUM_CONTINUE;
+                      },
+                      &seen, DIDFT_AXIS | DIDFT_FFACTUATOR),
+                  DI_OK);
+        EXPECT_EQ(seen.names, row.actuators);
+        for (DWORD type : seen.types) {
+            EXPECT_NE(type & DIDFT_FFACTUATOR, 0u);
+        }
+
+        std::vector<std::string> effects;
+        ASSERT_EQ(page.device->EnumEffects(
+                      [](const DIEFFECTINFOA* info, LPVOID ref) -> BOOL {
+                          static_cast<std::vector<std::string>*>(ref)->emplace_back(info->tszName);
+                          return DIENUM_CONTINUE;
+                      },
+                      &effects, DIEFT_ALL),
+                  DI_OK);
+        EXPECT_EQ(effects.size(), row.forceFeedback ? 12u : 0u);
+
+        ASSERT_EQ(page.device->Acquire(), DI_OK);
+        EXPECT_EQ(page.Create(), row.create);
+        bool downloaded = false;
+        rig.wheel->driver()->VisitSlot(WheelRig::kJoystickId, 1, [&](const dravik::EffectSlot& s) {
+            downloaded = s.inUse != 0;
+        });
+        EXPECT_EQ(downloaded, row.create == DI_OK) << "what the driver was handed";
+    }
+}
+
+// The effect types as installed, by class and by name.
+TEST(PropsheetVirtualWheel, EffectTypesAreListedAsInstalled) {
+    WheelRig rig;
+    EffectRig page(rig);
+    ASSERT_NE(page.device, nullptr);
+    std::vector<std::string> periodic;
+    ASSERT_EQ(page.device->EnumEffects(
+                  [](const DIEFFECTINFOA* info, LPVOID ref) -> BOOL {
+                      static_cast<std::vector<std::string>*>(ref)->emplace_back(info->tszName);
+                      return DIENUM_CONTINUE;
+                  },
+                  &periodic, 0x03 /* DIEFT_PERIODIC */),
+              DI_OK);
+    EXPECT_EQ(periodic, (std::vector<std::string>{"Square", "Sine", "Triangle", "Sawtooth Up",
+                                                  "Sawtooth Down"}));
+    DIEFFECTINFOA info = {};
+    info.dwSize = sizeof info;
+    ASSERT_EQ(page.device->GetEffectInfo(&info, GUID_ConstantForce), DI_OK);
+    EXPECT_STREQ(info.tszName, "Constant Force");
+    EXPECT_EQ(info.dwEffType, 0x601u) << "constant force with attack and fade";
+    const GUID unknown = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+    EXPECT_EQ(page.device->GetEffectInfo(&info, unknown), DIERR_DEVICENOTREG);
+    info.dwSize = 12;
+    EXPECT_EQ(page.device->GetEffectInfo(&info, GUID_ConstantForce), DIERR_INVALIDPARAM);
 }
 
 TEST(PropsheetVirtualWheel, CreateEffectCanBeMadeToFail) {

@@ -82,6 +82,29 @@ TEST(WheelData, InstallsTheOemKeyAndTwelveEffectTypesTheDriverReads) {
         EXPECT_EQ(registry.GetString(HKEY_LOCAL_MACHINE, key, ""), dravik::EffectTypeName(type));
     }
     EXPECT_EQ(ids.size(), 12u);
+
+    // X and Y carry the motors: DIOBJECTATTRIBUTES with the actuator and position flags and
+    // their HID usages, and DIFFOBJECTATTRIBUTES with a force and each motor's steps.
+    struct Axis {
+        const char* key;
+        std::vector<uint8_t> attributes;
+        std::vector<uint8_t> ffAttributes;
+    };
+    const Axis axes[] = {
+        {"0", {0x01, 0x01, 0, 0, 0x01, 0, 0x30, 0}, {1, 0, 0, 0, 127, 0, 0, 0}},
+        {"1", {0x01, 0x01, 0, 0, 0x01, 0, 0x31, 0}, {1, 0, 0, 0, 1, 0, 0, 0}},
+    };
+    EXPECT_EQ(registry.SubKeys(HKEY_LOCAL_MACHINE, wheel::OemAxesKey()),
+              (std::vector<std::string>{"0", "1"}));
+    for (const Axis& axis : axes) {
+        const std::string key = wheel::OemAxesKey() + "\\" + axis.key;
+        hosted::MemoryRegistry::Value value;
+        ASSERT_TRUE(registry.GetValue(HKEY_LOCAL_MACHINE, key, "Attributes", &value)) << key;
+        EXPECT_EQ(value.type, REG_BINARY);
+        EXPECT_EQ(value.data, axis.attributes) << key;
+        ASSERT_TRUE(registry.GetValue(HKEY_LOCAL_MACHINE, key, "FFAttributes", &value)) << key;
+        EXPECT_EQ(value.data, axis.ffAttributes) << key;
+    }
     EXPECT_EQ(registry.OpenHandles(), 0u) << "every key opened is closed";
 }
 
@@ -127,7 +150,7 @@ TEST(WheelData, RegFileCarriesEveryValueOfTheTable) {
          at = reg.find("\"Attributes\"=hex:", at + 1)) {
         ++attributes;
     }
-    EXPECT_EQ(attributes, 13u) << "the device's and the twelve effects'";
+    EXPECT_EQ(attributes, 15u) << "the two axes', the device's and the twelve effects'";
 }
 
 TEST(WheelData, EveryFormEscapesWhatItsStringsNeed) {

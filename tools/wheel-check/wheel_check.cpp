@@ -310,6 +310,64 @@ void CheckServer(wheel::RegistryApi& registry, const std::string& folder, const 
     }
 }
 
+// A REG_BINARY value of exactly `size` bytes.
+bool ReadBytes(wheel::RegistryApi& registry, const std::string& key, const char* name, DWORD size,
+               uint8_t* data) {
+    HKEY raw = nullptr;
+    if (registry.OpenKey(HKEY_LOCAL_MACHINE, key.c_str(), &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    wheel::RegKey owner(registry, raw);
+    DWORD type = 0;
+    DWORD got = size;
+    return registry.QueryValue(raw, name, &type, data, &got) == ERROR_SUCCESS &&
+           type == REG_BINARY && got == size;
+}
+
+uint32_t Le32(const uint8_t* b) {
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+// DirectInput takes an axis for a force-feedback actuator only when its Attributes
+// (DIOBJECTATTRIBUTES) say so and its FFAttributes (DIFFOBJECTATTRIBUTES) are there; games put
+// their effects on actuators only.
+void CheckForceAxes(wheel::RegistryApi& registry, std::vector<std::string>* problems) {
+    std::vector<std::string> findings;
+    std::vector<std::string> good;
+    for (const wheel::ForceAxis& axis : wheel::kForceAxes) {
+        const std::string key = wheel::OemAxesKey() + "\\" + std::to_string(axis.instance);
+        uint8_t attributes[8];
+        uint8_t ffAttributes[8];
+        std::vector<std::string> wrong;
+        if (!ReadBytes(registry, key, "Attributes", sizeof attributes, attributes)) {
+            wrong.push_back("no Attributes");
+        } else if ((Le32(attributes) & DIDOI_FFACTUATOR) == 0 || attributes[4] != 1 ||
+                   attributes[5] != 0 || (attributes[6] | attributes[7] << 8) != axis.usage) {
+            wrong.push_back(
+                Format("Attributes that do not make it a force-feedback actuator of usage 0x%02X",
+                       axis.usage));
+        }
+        if (!ReadBytes(registry, key, "FFAttributes", sizeof ffAttributes, ffAttributes)) {
+            wrong.push_back("no FFAttributes");
+        } else if (Le32(ffAttributes) == 0) {
+            wrong.push_back("FFAttributes with no force");
+        }
+        if (wrong.empty()) {
+            good.push_back(axis.name);
+        } else {
+            findings.push_back(Format("%s (Axes\\%u) has ", axis.name, axis.instance) +
+                               Join(wrong, " and "));
+        }
+    }
+    if (findings.empty()) {
+        return;
+    }
+    problems->push_back(Join(findings, ", ") +
+                        (good.empty() ? std::string(": games would see no force-feedback axis")
+                                      : ": games would see only " + Join(good, " and ") +
+                                            " as a force-feedback axis"));
+}
+
 // The OEM key's values and the twelve effect types under it.
 void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
                     std::vector<std::string>* problems) {
@@ -327,6 +385,7 @@ void CheckWheelData(wheel::RegistryApi& registry, std::string* name,
         !SameText(driver, wheel::GuidString(wheel::kDravikClsid))) {
         problems->push_back("OEMForceFeedback's CLSID does not name the driver");
     }
+    CheckForceAxes(registry, problems);
 
     // Missing ones keep the driver from starting; wrong IDs do not, but DirectInput hands the
     // driver each game effect by its dwEffectId, so it would play as another type.
@@ -406,7 +465,7 @@ CheckResult CheckInstallation() {
         return {"Installation", Verdict::Ok,
                 Format("dravik.dll and velquin.dll are in %s and registered (ThreadingModel Both) "
                        "in the %s view; the OEM key names \"%s\", its property sheet and its "
-                       "driver; all 12 effect types are there",
+                       "driver; X and Y are force-feedback axes; all 12 effect types are there",
                        folder.c_str(), OwnBits(), name.c_str()) +
                     other,
                 ""};
