@@ -65,8 +65,8 @@ prepare_vm_kernel() {
 }
 
 # build_initramfs OUT INIT PROGRAM...: a newc cpio of busybox, the modules, the programs (in
-# /bin, with the shared libraries that the dynamically linked ones need, at the paths ldd names)
-# and INIT as /init. Data files can be put under $staging/ by a caller's VM_EXTRA function.
+# /bin, with the shared libraries that the dynamically linked ones need, at the paths ldd names;
+# a PROGRAM that is a library goes to its own path, with its libraries) and INIT as /init. Data files can be put under $staging/ by a caller's VM_EXTRA function.
 build_initramfs() {
   local out="$1" init="$2"
   shift 2
@@ -76,7 +76,13 @@ build_initramfs() {
   cp /bin/busybox "$staging/bin/busybox"
   cp "${vm_module_files[@]}" "$staging/lib/modules/"
   for program in "$@"; do
-    cp "$program" "$staging/bin/"
+    if [[ "$program" == *.so* ]]; then
+      # A library a program opens by itself (dlopen), which ldd cannot see: at its own path.
+      mkdir -p "$staging$(dirname "$program")"
+      cp -L "$program" "$staging$program"
+    else
+      cp "$program" "$staging/bin/"
+    fi
     # Static programs have no libraries ("not a dynamic executable").
     for library in $(ldd "$program" 2>/dev/null | grep -oE '/[^ ]+\.so[^ ]*' || true); do
       mkdir -p "$staging$(dirname "$library")"

@@ -9,6 +9,13 @@
  *                                 its path
  *   vm-probe caps NODE            name, IDs, axes with their ranges, buttons and force feedback
  *   vm-probe read NODE COUNT MS   prints up to COUNT key and axis events that come within MS ms
+ *   vm-probe ff-log MS            a uinput joystick with every force-feedback type that prints
+ *                                 each upload, erasure, play, stop and gain its clients send, for
+ *                                 MS ms: what a client such as fftest or SDL asks of a device
+ *   vm-probe garbage NODE         a client sending what no game should: effect numbers it does
+ *                                 not own, absurd periods, lengths and levels, plays of erased
+ *                                 effects; exits 0 when the device answered every call (an
+ *                                 error is an answer) and still takes a sound effect afterwards
  * Exit status 0 when it did what was asked, 1 when not (the reason on standard error).
  */
 #define _GNU_SOURCE
@@ -17,6 +24,7 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
+#include <linux/uinput.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -236,6 +244,231 @@ static int Read(int argc, char** argv) {
     return seen == wanted ? 0 : Fail("%s", "fewer events than asked for");
 }
 
+static void PrintEffect(long ms, const struct ff_effect* e) {
+    printf("%ld upload id %d type 0x%02x direction 0x%04x length %u delay %u", ms, e->id, e->type,
+           e->direction, e->replay.length, e->replay.delay);
+    const struct ff_envelope* envelope = NULL;
+    switch (e->type) {
+        case FF_RUMBLE:
+            printf(" strong 0x%04x weak 0x%04x", e->u.rumble.strong_magnitude,
+                   e->u.rumble.weak_magnitude);
+            break;
+        case FF_CONSTANT:
+            printf(" level %d", e->u.constant.level);
+            envelope = &e->u.constant.envelope;
+            break;
+        case FF_RAMP:
+            printf(" start %d end %d", e->u.ramp.start_level, e->u.ramp.end_level);
+            envelope = &e->u.ramp.envelope;
+            break;
+        case FF_PERIODIC:
+            printf(" waveform 0x%02x period %u magnitude %d offset %d phase %u",
+                   e->u.periodic.waveform, e->u.periodic.period, e->u.periodic.magnitude,
+                   e->u.periodic.offset, e->u.periodic.phase);
+            envelope = &e->u.periodic.envelope;
+            break;
+        default:
+            break;
+    }
+    if (envelope != NULL) {
+        printf(" attack %u/%u fade %u/%u", envelope->attack_length, envelope->attack_level,
+               envelope->fade_length, envelope->fade_level);
+    }
+    printf("\n");
+}
+
+static int FfLog(int argc, char** argv) {
+    if (argc != 3) {
+        return Fail("%s", "ff-log needs MS");
+    }
+    int fd = open("/dev/uinput", O_RDWR);
+    if (fd < 0) {
+        return Fail("cannot open /dev/uinput: %s", strerror(errno));
+    }
+    ioctl(fd, UI_SET_EVBIT, EV_KEY);
+    ioctl(fd, UI_SET_KEYBIT, BTN_TRIGGER);
+    ioctl(fd, UI_SET_KEYBIT, BTN_THUMB);
+    ioctl(fd, UI_SET_EVBIT, EV_ABS);
+    ioctl(fd, UI_SET_EVBIT, EV_FF);
+    static const int kTypes[] = {FF_RUMBLE, FF_PERIODIC, FF_CONSTANT, FF_SPRING, FF_FRICTION,
+                                 FF_DAMPER, FF_INERTIA,  FF_RAMP,     FF_SQUARE, FF_TRIANGLE,
+                                 FF_SINE,   FF_SAW_UP,   FF_SAW_DOWN, FF_GAIN};
+    for (size_t i = 0; i < sizeof(kTypes) / sizeof(kTypes[0]); ++i) {
+        ioctl(fd, UI_SET_FFBIT, kTypes[i]);
+    }
+    for (int axis = ABS_X; axis <= ABS_Y; ++axis) {
+        struct uinput_abs_setup abs = {(unsigned short)axis, {0, 0, 255, 0, 0, 0}};
+        ioctl(fd, UI_SET_ABSBIT, axis);
+        ioctl(fd, UI_ABS_SETUP, &abs);
+    }
+    struct uinput_setup setup;
+    memset(&setup, 0, sizeof(setup));
+    snprintf(setup.name, sizeof(setup.name), "force feedback log");
+    setup.id.bustype = BUS_VIRTUAL;
+    setup.id.vendor = 0x1209;
+    setup.id.product = 0x0001;
+    setup.ff_effects_max = 16;
+    if (ioctl(fd, UI_DEV_SETUP, &setup) < 0 || ioctl(fd, UI_DEV_CREATE) < 0) {
+        return Fail("cannot create the uinput device: %s", strerror(errno));
+    }
+    long start = NowMs();
+    long deadline = start + atol(argv[2]);
+    while (NowMs() < deadline) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, (int)(deadline - NowMs())) <= 0) {
+            continue;
+        }
+        struct input_event event;
+        if (read(fd, &event, sizeof(event)) != (ssize_t)sizeof(event)) {
+            continue;
+        }
+        long ms = NowMs() - start;
+        if (event.type == EV_UINPUT && event.code == UI_FF_UPLOAD) {
+            struct uinput_ff_upload upload;
+            memset(&upload, 0, sizeof(upload));
+            upload.request_id = (unsigned)event.value;
+            ioctl(fd, UI_BEGIN_FF_UPLOAD, &upload);
+            PrintEffect(ms, &upload.effect);
+            upload.retval = 0;
+            ioctl(fd, UI_END_FF_UPLOAD, &upload);
+        } else if (event.type == EV_UINPUT && event.code == UI_FF_ERASE) {
+            struct uinput_ff_erase erase;
+            memset(&erase, 0, sizeof(erase));
+            erase.request_id = (unsigned)event.value;
+            ioctl(fd, UI_BEGIN_FF_ERASE, &erase);
+            printf("%ld erase id %u\n", ms, erase.effect_id);
+            erase.retval = 0;
+            ioctl(fd, UI_END_FF_ERASE, &erase);
+        } else if (event.type == EV_FF && event.code == FF_GAIN) {
+            printf("%ld gain %d\n", ms, event.value);
+        } else if (event.type == EV_FF) {
+            printf("%ld %s id %u\n", ms, event.value ? "play" : "stop", event.code);
+        }
+    }
+    ioctl(fd, UI_DEV_DESTROY);
+    close(fd);
+    return 0;
+}
+
+/* One call of the garbage client: any answer is fine, a hang or a crash is not. */
+static int Upload(int fd, struct ff_effect* effect, const char* what) {
+    int result = ioctl(fd, EVIOCSFF, effect);
+    printf("  %-44s %s\n", what, result < 0 ? strerror(errno) : "accepted");
+    return result;
+}
+
+static void Event(int fd, unsigned short type, unsigned short code, int value) {
+    struct input_event event;
+    memset(&event, 0, sizeof(event));
+    event.type = type;
+    event.code = code;
+    event.value = value;
+    (void)!write(fd, &event, sizeof(event));
+}
+
+static int Garbage(int argc, char** argv) {
+    if (argc != 3) {
+        return Fail("%s", "garbage needs NODE");
+    }
+    int fd = open(argv[2], O_RDWR);
+    if (fd < 0) {
+        return Fail("cannot open %s", argv[2]);
+    }
+    struct ff_effect effect;
+    /* Plays, stops and erasures of numbers this client never got, the kernel's "none" among them.
+     */
+    static const int kForeign[] = {-1, 0, 1, 15, 16, 255, 65535, 0x7FFFFFFF};
+    for (size_t i = 0; i < sizeof(kForeign) / sizeof(kForeign[0]); ++i) {
+        Event(fd, EV_FF, (unsigned short)kForeign[i], 1);
+        Event(fd, EV_FF, (unsigned short)kForeign[i], 0x7FFFFFFF);
+        Event(fd, EV_FF, (unsigned short)kForeign[i], 0);
+        ioctl(fd, EVIOCRMFF, kForeign[i]);
+    }
+    printf("  plays, stops and erasures of effect numbers not this client's: sent\n");
+    /* Updates of effects that are not there. */
+    memset(&effect, 0, sizeof(effect));
+    effect.type = FF_CONSTANT;
+    effect.u.constant.level = 0x7FFF;
+    effect.replay.length = 1000;
+    effect.id = 7;
+    Upload(fd, &effect, "update of effect 7, never uploaded");
+    effect.id = -2;
+    Upload(fd, &effect, "upload with id -2");
+    /* Absurd values in effects the kernel lets through to the device. */
+    memset(&effect, 0, sizeof(effect));
+    effect.id = -1;
+    effect.type = FF_PERIODIC;
+    effect.u.periodic.waveform = FF_SINE;
+    effect.u.periodic.period = 0;
+    effect.u.periodic.magnitude = -32768;
+    effect.u.periodic.offset = -32768;
+    effect.replay.length = 0xFFFF;
+    effect.replay.delay = 0xFFFF;
+    int zeroPeriod = Upload(fd, &effect, "sine of period 0, magnitude -32768");
+    if (zeroPeriod >= 0) {
+        Event(fd, EV_FF, (unsigned short)effect.id, 3);
+    }
+    memset(&effect, 0, sizeof(effect));
+    effect.id = -1;
+    effect.type = FF_PERIODIC;
+    effect.u.periodic.waveform = FF_SQUARE;
+    effect.u.periodic.period = 0xFFFF;
+    effect.u.periodic.magnitude = 0x7FFF;
+    effect.u.periodic.phase = 0xFFFF;
+    effect.u.periodic.envelope.attack_length = 0xFFFF;
+    effect.u.periodic.envelope.attack_level = 0xFFFF;
+    effect.u.periodic.envelope.fade_length = 0xFFFF;
+    effect.u.periodic.envelope.fade_level = 0xFFFF;
+    effect.replay.length = 1;
+    Upload(fd, &effect, "square of period 65535 ms, length 1 ms");
+    if (effect.id >= 0) {
+        Event(fd, EV_FF, (unsigned short)effect.id, 1);
+    }
+    memset(&effect, 0, sizeof(effect));
+    effect.id = -1;
+    effect.type = FF_PERIODIC;
+    effect.u.periodic.waveform = FF_CUSTOM;
+    effect.u.periodic.period = 100;
+    effect.u.periodic.magnitude = 0x7FFF;
+    Upload(fd, &effect, "custom waveform (not advertised)");
+    memset(&effect, 0, sizeof(effect));
+    effect.id = -1;
+    effect.type = FF_RAMP;
+    effect.u.ramp.start_level = -32768;
+    effect.u.ramp.end_level = 32767;
+    effect.replay.length = 0;
+    int ramp = Upload(fd, &effect, "ramp of length 0 (infinite)");
+    if (ramp >= 0) {
+        int rampId = effect.id;
+        Event(fd, EV_FF, (unsigned short)rampId, 1);
+        usleep(100000);
+        /* The same effect changed while it plays, to a type it cannot change into. */
+        effect.type = FF_RUMBLE;
+        Upload(fd, &effect, "the playing ramp re-uploaded as a rumble");
+        ioctl(fd, EVIOCRMFF, rampId);
+        Event(fd, EV_FF, (unsigned short)rampId, 1);
+        printf("  ramp erased, then played again: sent\n");
+    }
+    Event(fd, EV_FF, FF_GAIN, 0x7FFFFFFF);
+    Event(fd, EV_FF, FF_GAIN, -1);
+    Event(fd, EV_FF, FF_GAIN, 0xFFFF);
+    printf("  gain 0x7FFFFFFF, -1, then 0xFFFF: sent\n");
+    usleep(200000);
+    /* The device still works: a sound rumble uploads. */
+    memset(&effect, 0, sizeof(effect));
+    effect.id = -1;
+    effect.type = FF_RUMBLE;
+    effect.u.rumble.strong_magnitude = 0x8000;
+    effect.replay.length = 200;
+    int sound = Upload(fd, &effect, "a sound rumble afterwards");
+    if (sound >= 0) {
+        Event(fd, EV_FF, (unsigned short)effect.id, 1);
+        usleep(400000);
+    }
+    close(fd);
+    return sound >= 0 ? 0 : Fail("%s", "the device refused a sound effect after the garbage");
+}
+
 int main(int argc, char** argv) {
     setvbuf(stdout, NULL, _IOLBF, 0);
     const char* command = argc > 1 ? argv[1] : "";
@@ -251,6 +484,12 @@ int main(int argc, char** argv) {
     if (strcmp(command, "read") == 0) {
         return Read(argc, argv);
     }
-    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read ...\n");
+    if (strcmp(command, "ff-log") == 0) {
+        return FfLog(argc, argv);
+    }
+    if (strcmp(command, "garbage") == 0) {
+        return Garbage(argc, argv);
+    }
+    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|garbage ...\n");
     return 2;
 }
