@@ -66,7 +66,7 @@ prepare_vm_kernel() {
 
 # build_initramfs OUT INIT PROGRAM...: a newc cpio of busybox, the modules, the programs (in
 # /bin, with the shared libraries that the dynamically linked ones need, at the paths ldd names;
-# a PROGRAM that is a library goes to its own path, with its libraries) and INIT as /init. Data files can be put under $staging/ by a caller's VM_EXTRA function.
+# a PROGRAM that is a library goes to its own path, with its libraries) and INIT as /init.
 build_initramfs() {
   local out="$1" init="$2"
   shift 2
@@ -91,7 +91,6 @@ build_initramfs() {
   done
   cp "$init" "$staging/init"
   chmod +x "$staging/init"
-  if declare -F VM_EXTRA >/dev/null; then VM_EXTRA "$staging"; fi
   (cd "$staging" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$out"
 }
 
@@ -114,4 +113,41 @@ boot_vm() {
     *) vm_verdict="QEMU exited with $code, not a verdict of the guest" ;;
   esac
   [ "$code" -eq 33 ]
+}
+
+# The guest of the VM tier and the main job: the service, the test wheel, the probe, the SDL client
+# and fftest (built by the vm preset first). fftest and the SDL client are dynamically linked:
+# their libraries come along; SDL opens libudev by itself (its haptic side needs it even where no
+# udev daemon runs, as in this guest).
+build_guest_initramfs() {
+  local bin="$root/build/vm" libudev
+  libudev=$(ldconfig -p | awk '/libudev.so.1 .*x86-64/ { found = $NF } END { print found }')
+  build_initramfs "$1" "$root/tests/vm/init" "$bin/linux/talvex-rumble" \
+    "$bin/tools/uhid-wheel/uhid-wheel" "$bin/tests/vm/vm-probe" "$bin/tests/vm/sdl-client" \
+    /usr/bin/fftest "$libudev"
+}
+
+# The guest's own lines from a console log: scenario headings, what they printed, and the reports
+# the wheel recorded, each run of equal reports as one line (its first time, the bytes, how
+# many), with the wheel's other events and the scenario's marks between them.
+print_guest_output() {
+  sed -n '/=== scenario /,$p' "$1" | sed 's/^.*=== scenario /=== scenario /' |
+    grep -v '^guest: done$' | awk -F, '
+      function flush() { if (n) printf "    %6d ms  %s  x%d\n", first, bytes, n; n = 0 }
+      /^--- reports / { inside = 1; print "  reports (ms, report ID, motor B on, motor A x 2, 0; runs of equal ones):"; next }
+      /^--- end$/ { flush(); inside = 0; next }
+      !inside { print; next }
+      /^ms,/ { next }
+      /^# / {
+        flush(); sub(/^# /, ""); split($0, w, " ")
+        if (w[2] != "open" && w[2] != "close") printf "    %6d ms  (%s)\n", w[1], substr($0, length(w[1]) + 2)
+        next
+      }
+      { b = $2 "," $3 "," $4 "," $5; if (n && b == bytes) { n++ } else { flush(); first = $1; bytes = b; n = 1 } }
+    ' || true
+}
+
+# A scenario's record from a console log, as the wheel wrote it: record_of LOG SCENARIO
+record_of() {
+  sed -n "/^--- reports $2\$/,/^--- end\$/p" "$1" | sed '1d;$d'
 }
