@@ -14,12 +14,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 static void Mark(const char* name, const char* what) {
     const char* path = getenv("WHEEL_MARKS");
     FILE* marks = path ? fopen(path, "w") : NULL;
     if (marks != NULL) {
-        fprintf(marks, "mark %s %s\n", name, what);
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        fprintf(marks, "mark-at %lld %s %s\n", now.tv_sec * 1000LL + now.tv_nsec / 1000000, name,
+                what);
         fclose(marks);
     }
 }

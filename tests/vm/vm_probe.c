@@ -12,6 +12,7 @@
  *   vm-probe ff-log MS            a uinput joystick with every force-feedback type that prints
  *                                 each upload, erasure, play, stop and gain its clients send, for
  *                                 MS ms: what a client such as fftest or SDL asks of a device
+ *   vm-probe now                  CLOCK_MONOTONIC in ms, for the test wheel's mark-at
  *   vm-probe garbage NODE         a client sending what no game should: effect numbers it does
  *                                 not own, absurd periods, lengths and levels, plays of erased
  *                                 effects; exits 0 when the device answered every call (an
@@ -487,9 +488,13 @@ int main(int argc, char** argv) {
     if (strcmp(command, "ff-log") == 0) {
         return FfLog(argc, argv);
     }
+    if (strcmp(command, "now") == 0) {
+        printf("%ld\n", NowMs());
+        return 0;
+    }
     if (strcmp(command, "garbage") == 0) {
         return Garbage(argc, argv);
     }
-    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|garbage ...\n");
+    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|now|garbage ...\n");
     return 2;
 }

@@ -14,6 +14,8 @@
  *   input X Y Z RZ HAT BUTTONS   one input report: axes 0..255, hat 0..7 or -1 centred, buttons
  *                            a 12-bit mask (button 1 = bit 0)
  *   mark TEXT                a comment with the time, so a test can line up its own steps
+ *   mark-at MS TEXT          the same with the time the writer read from CLOCK_MONOTONIC (ms)
+ *                            before it acted, which a busy system may deliver here later
  *   quit
  * SIGTERM and SIGINT end it like quit. It prints "ready" to standard error once the device has
  * been created.
@@ -215,6 +217,13 @@ static int HandleCommand(int fd, char* line) {
         Note("mark %s", line + 5);
         return 1;
     }
+    long long at;
+    int textStart;
+    if (sscanf(line, "mark-at %lld %n", &at, &textStart) == 1) {
+        long sinceStart = (long)(at - (started.tv_sec * 1000LL + started.tv_nsec / 1000000LL));
+        fprintf(logFile, "# %ld mark %s\n", sinceStart, line + textStart);
+        return 1;
+    }
     if (strcmp(line, "quit") == 0) {
         return 0;
     }
@@ -274,10 +283,8 @@ int main(int argc, char** argv) {
             status = 1;
             break;
         }
-        if ((fds[0].revents & POLLIN) && HandleKernelEvent(fd) != 0) {
-            status = 1;
-            break;
-        }
+        /* Commands first: a mark written before its writer acted then comes before the reports
+         * the act caused, even when both are waiting. */
         if (fds[1].revents & (POLLIN | POLLHUP)) {
             ssize_t got = read(0, line + used, sizeof(line) - 1 - used);
             if (got <= 0) {
@@ -302,6 +309,10 @@ int main(int argc, char** argv) {
                 status = result < 0;
                 break;
             }
+        }
+        if ((fds[0].revents & POLLIN) && HandleKernelEvent(fd) != 0) {
+            status = 1;
+            break;
         }
     }
     if (plugged) {
