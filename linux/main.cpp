@@ -167,6 +167,7 @@ class Service {
         services.log = [this](const std::string& text) { Verbose(text); };
         bridge_ = std::make_unique<rumble::FfBridge>(services);
         if (!bridge_->Create()) {
+            Log("the effect driver cannot start");
             return 1;
         }
         Add(signalFd, Tag(kSignal));
@@ -230,6 +231,8 @@ class Service {
     struct Wheel {
         rumble::WheelNodes nodes;
         bool present = false;
+        // DeviceID succeeded: the driver holds its hidraw node and reopens it by itself.
+        bool bound = false;
         std::unique_ptr<rumble::MirrorDevice> mirror;
         int watch = -1;
         int clients = 0;
@@ -285,12 +288,29 @@ class Service {
         }
         for (const auto& nodes : present) {
             bool known = false;
-            for (const auto& [id, w] : wheels_) {
-                known = known || (w.present && w.nodes.hidSyspath == nodes.hidSyspath);
+            for (auto& [id, w] : wheels_) {
+                if (w.present && w.nodes.hidSyspath == nodes.hidSyspath) {
+                    known = true;
+                    // Its node could not be opened: a changed permission (udevadm trigger after
+                    // installing the rule) comes as an event like this one.
+                    if (!w.bound) {
+                        Bind(id);
+                    }
+                }
             }
             if (!known) {
                 Plug(nodes);
             }
+        }
+    }
+
+    void Bind(uint32_t id) {
+        Wheel& w = wheels_[id];
+        w.bound = SUCCEEDED(bridge_->Bind(id));
+        if (!w.bound) {
+            Log("wheel " + std::to_string(id) + ": " + w.nodes.hidraw +
+                " cannot be opened, so its motors stay off; tried again when the wheel's nodes "
+                "change (udevadm trigger) or it is plugged in again");
         }
     }
 
@@ -318,7 +338,7 @@ class Service {
             link_.SetNode(id, nodes.hidraw);
             Log("wheel " + std::to_string(id) + " back: hidraw " + nodes.hidraw + ", input " +
                 nodes.event);
-            bridge_->Bind(id);
+            Bind(id);
             return;
         }
         uint32_t id = 0;
@@ -347,11 +367,7 @@ class Service {
         link_.SetNode(id, nodes.hidraw);
         Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
             ", input " + nodes.event + ", device " + w.mirror->Node());
-        const HRESULT hr = bridge_->Bind(id);
-        if (FAILED(hr)) {
-            Log("wheel " + std::to_string(id) + ": " + nodes.hidraw +
-                " cannot be opened now; retried at every tick");
-        }
+        Bind(id);
     }
 
     // The wheel is gone and nobody holds its device: the device goes too.
