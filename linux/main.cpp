@@ -17,8 +17,10 @@
 // What it logs (one line each, "talvex-rumble: ..."): "wheel N found: <name>, hidraw
 // /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
 // R (...)", with --verbose "/dev/hidrawX: report 03 00 fe 00" for every report, "wheel N
-// unplugged", "wheel N back: ...", "stopping". The uinput device has the wheel's name and input
-// id, and the physical path "talvex-rumble/hidrawX".
+// unplugged", "wheel N back: ...", with --verbose "wheel N: its last client closed it", and
+// "stopping". The uinput device has the wheel's name and input id, and the physical path
+// "talvex-rumble/hidrawX". A wheel unplugged while a client holds its device keeps the device
+// and its effects, and plays on when it is back; with no client left the device goes too.
 #include <getopt.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -234,7 +236,8 @@ class Service {
         // DeviceID succeeded: the driver holds its hidraw node and reopens it by itself.
         bool bound = false;
         std::unique_ptr<rumble::MirrorDevice> mirror;
-        int watch = -1;
+        // Its device node's name in /dev/input, and how many opens of it are not closed yet.
+        std::string nodeName;
         int clients = 0;
     };
 
@@ -360,9 +363,18 @@ class Service {
         w.mirror = std::move(mirror);
         Add(w.mirror->UinputFd(), Tag(kUinput, id));
         Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
-        // Its clients are counted by their opens and closes of the device node.
-        if (inotify_ >= 0 && !w.mirror->Node().empty()) {
-            w.watch = inotify_add_watch(inotify_, w.mirror->Node().c_str(), IN_OPEN | IN_CLOSE);
+        // Its clients are counted by their opens and closes of the device node, seen through its
+        // folder: watching the node itself would need read access to it, which the service's
+        // user does not have, while /dev/input is open to all. Opens through the by-id and
+        // by-path links arrive under the node's own name.
+        const std::string& node = w.mirror->Node();
+        const size_t slash = node.rfind('/');
+        if (slash != std::string::npos) {
+            w.nodeName = node.substr(slash + 1);
+            if (inotify_ >= 0 && inputWatch_ < 0) {
+                inputWatch_ =
+                    inotify_add_watch(inotify_, node.substr(0, slash).c_str(), IN_OPEN | IN_CLOSE);
+            }
         }
         link_.SetNode(id, nodes.hidraw);
         Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
@@ -374,9 +386,6 @@ class Service {
     void Drop(uint32_t id) {
         Wheel& w = wheels_[id];
         bridge_->EraseAll(id);
-        if (w.watch >= 0) {
-            inotify_rm_watch(inotify_, w.watch);
-        }
         Remove(w.mirror->UinputFd());
         Remove(w.mirror->EvdevFd());
         wheels_.erase(id);
@@ -392,8 +401,11 @@ class Service {
             for (ssize_t pos = 0; pos < got;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
                 pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->wd != inputWatch_ || event->len == 0) {
+                    continue;
+                }
                 for (auto& [id, w] : wheels_) {
-                    if (w.watch != event->wd) {
+                    if (w.nodeName.empty() || w.nodeName != event->name) {
                         continue;
                     }
                     if ((event->mask & IN_OPEN) != 0) {
@@ -423,6 +435,7 @@ class Service {
     std::map<uint32_t, Wheel> wheels_;
     int epoll_ = -1;
     int inotify_ = -1;
+    int inputWatch_ = -1;
 };
 
 }  // namespace
