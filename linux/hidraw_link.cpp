@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/wheel_ids.h"
+#include "linux/node_access.h"
 #include "linux/report_descriptor.h"
 
 namespace rumble {
@@ -70,11 +71,8 @@ HANDLE HidrawLink::Open(const char* path) {
             failedNode_ = path;
             std::string text = std::string("cannot open ") + path + ": " + std::strerror(error);
             if (error == EACCES || error == EPERM) {
-                text +=
-                    "; the service needs read and write access to the wheel's hidraw node: "
-                    "install the udev rule 70-talvex-rumble.rules (group talvex-rumble, mode "
-                    "0660), then 'udevadm control --reload && udevadm trigger', and run the "
-                    "service as a member of group talvex-rumble (the systemd unit does)";
+                text += "; the service needs read and write access to the wheel's hidraw node: " +
+                        std::string(kRuleAdvice);
             }
             Log(text);
         }

@@ -17,8 +17,10 @@
 // What it logs (one line each, "talvex-rumble: ..."): "wheel N found: <name>, hidraw
 // /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
 // R (...)", with --verbose "/dev/hidrawX: report 03 00 fe 00" for every report, "wheel N
-// unplugged", "wheel N back: ...", "stopping". The uinput device has the wheel's name and input
-// id, and the physical path "talvex-rumble/hidrawX".
+// unplugged", "wheel N back: ...", with --verbose "wheel N: its last client closed it", and
+// "stopping". The uinput device has the wheel's name and input id, and the physical path
+// "talvex-rumble/hidrawX". A wheel unplugged while a client holds its device keeps the device
+// and its effects, and plays on when it is back; with no client left the device goes too.
 #include <getopt.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -167,6 +169,7 @@ class Service {
         services.log = [this](const std::string& text) { Verbose(text); };
         bridge_ = std::make_unique<rumble::FfBridge>(services);
         if (!bridge_->Create()) {
+            Log("the effect driver cannot start");
             return 1;
         }
         Add(signalFd, Tag(kSignal));
@@ -230,8 +233,11 @@ class Service {
     struct Wheel {
         rumble::WheelNodes nodes;
         bool present = false;
+        // DeviceID succeeded: the driver holds its hidraw node and reopens it by itself.
+        bool bound = false;
         std::unique_ptr<rumble::MirrorDevice> mirror;
-        int watch = -1;
+        // Its device node's name in /dev/input, and how many opens of it are not closed yet.
+        std::string nodeName;
         int clients = 0;
     };
 
@@ -285,12 +291,29 @@ class Service {
         }
         for (const auto& nodes : present) {
             bool known = false;
-            for (const auto& [id, w] : wheels_) {
-                known = known || (w.present && w.nodes.hidSyspath == nodes.hidSyspath);
+            for (auto& [id, w] : wheels_) {
+                if (w.present && w.nodes.hidSyspath == nodes.hidSyspath) {
+                    known = true;
+                    // Its node could not be opened: a changed permission (udevadm trigger after
+                    // installing the rule) comes as an event like this one.
+                    if (!w.bound) {
+                        Bind(id);
+                    }
+                }
             }
             if (!known) {
                 Plug(nodes);
             }
+        }
+    }
+
+    void Bind(uint32_t id) {
+        Wheel& w = wheels_[id];
+        w.bound = SUCCEEDED(bridge_->Bind(id));
+        if (!w.bound) {
+            Log("wheel " + std::to_string(id) + ": " + w.nodes.hidraw +
+                " cannot be opened, so its motors stay off; tried again when the wheel's nodes "
+                "change (udevadm trigger) or it is plugged in again");
         }
     }
 
@@ -318,7 +341,7 @@ class Service {
             link_.SetNode(id, nodes.hidraw);
             Log("wheel " + std::to_string(id) + " back: hidraw " + nodes.hidraw + ", input " +
                 nodes.event);
-            bridge_->Bind(id);
+            Bind(id);
             return;
         }
         uint32_t id = 0;
@@ -340,27 +363,29 @@ class Service {
         w.mirror = std::move(mirror);
         Add(w.mirror->UinputFd(), Tag(kUinput, id));
         Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
-        // Its clients are counted by their opens and closes of the device node.
-        if (inotify_ >= 0 && !w.mirror->Node().empty()) {
-            w.watch = inotify_add_watch(inotify_, w.mirror->Node().c_str(), IN_OPEN | IN_CLOSE);
+        // Its clients are counted by their opens and closes of the device node, seen through its
+        // folder: watching the node itself would need read access to it, which the service's
+        // user does not have, while /dev/input is open to all. Opens through the by-id and
+        // by-path links arrive under the node's own name.
+        const std::string& node = w.mirror->Node();
+        const size_t slash = node.rfind('/');
+        if (slash != std::string::npos) {
+            w.nodeName = node.substr(slash + 1);
+            if (inotify_ >= 0 && inputWatch_ < 0) {
+                inputWatch_ =
+                    inotify_add_watch(inotify_, node.substr(0, slash).c_str(), IN_OPEN | IN_CLOSE);
+            }
         }
         link_.SetNode(id, nodes.hidraw);
         Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
             ", input " + nodes.event + ", device " + w.mirror->Node());
-        const HRESULT hr = bridge_->Bind(id);
-        if (FAILED(hr)) {
-            Log("wheel " + std::to_string(id) + ": " + nodes.hidraw +
-                " cannot be opened now; retried at every tick");
-        }
+        Bind(id);
     }
 
     // The wheel is gone and nobody holds its device: the device goes too.
     void Drop(uint32_t id) {
         Wheel& w = wheels_[id];
         bridge_->EraseAll(id);
-        if (w.watch >= 0) {
-            inotify_rm_watch(inotify_, w.watch);
-        }
         Remove(w.mirror->UinputFd());
         Remove(w.mirror->EvdevFd());
         wheels_.erase(id);
@@ -376,8 +401,11 @@ class Service {
             for (ssize_t pos = 0; pos < got;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
                 pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->wd != inputWatch_ || event->len == 0) {
+                    continue;
+                }
                 for (auto& [id, w] : wheels_) {
-                    if (w.watch != event->wd) {
+                    if (w.nodeName.empty() || w.nodeName != event->name) {
                         continue;
                     }
                     if ((event->mask & IN_OPEN) != 0) {
@@ -407,6 +435,7 @@ class Service {
     std::map<uint32_t, Wheel> wheels_;
     int epoll_ = -1;
     int inotify_ = -1;
+    int inputWatch_ = -1;
 };
 
 }  // namespace

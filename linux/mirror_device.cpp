@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "linux/ff_bridge.h"
+#include "linux/node_access.h"
 
 namespace rumble {
 
@@ -53,9 +54,7 @@ bool MirrorDevice::OpenSource(const std::string& eventNode, std::string* error) 
         const int e = errno;
         *error = Errno("cannot open the wheel's input node " + eventNode, e);
         if (e == EACCES || e == EPERM) {
-            *error +=
-                "; install the udev rule 70-talvex-rumble.rules, which gives it to group "
-                "talvex-rumble, and run the service in that group (the systemd unit does)";
+            *error += "; the service needs read access to it: " + std::string(kRuleAdvice);
         }
         return false;
     }
@@ -81,8 +80,7 @@ bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidra
             *error += "; load the uinput module ('modprobe uinput')";
         } else if (e == EACCES || e == EPERM) {
             *error +=
-                "; install the udev rule 70-talvex-rumble.rules, which gives /dev/uinput to "
-                "group talvex-rumble, and run the service in that group (the systemd unit does)";
+                "; the service needs read and write access to it: " + std::string(kRuleAdvice);
         }
         return false;
     }

@@ -231,17 +231,23 @@ std::vector<Case> Cases() {
     ff_effect ramp = Effect(FF_RAMP, 0, 0x8000, 1000, 100);
     ramp.u.ramp.start_level = 0x1000;
     ramp.u.ramp.end_level = 0x7FFF;
-    // Up is north, 0: motor A. The delay starts it 100 ms later.
+    // Up is north, 0: motor A. The delay starts it 100 ms later; a second effect, stopped
+    // before its delay is over, never starts.
+    ff_effect late = Constant(1, 0x8000, 0, 0x7FFF);
+    late.replay.delay = 200;
     cases.push_back(
-        {"ramp, delayed 100 ms",
-         {Upload(0, ramp), Play(0, 0)},
-         Script(1200, {Download(0, 1,
-                                DiEffect(33, "1000000", "[0, 0]",
-                                         "\"ramp\": {\"start\": 1250, \"end\": 10000}")),
-                       Start(100, 1)}),
+        {"ramp delayed 100 ms, and a play stopped before its delay",
+         {Upload(0, ramp), Upload(0, late), Play(0, 0), Play(0, 1), Stop(100, 1)},
+         Script(1200,
+                {Download(0, 1,
+                          DiEffect(33, "1000000", "[0, 0]",
+                                   "\"ramp\": {\"start\": 1250, \"end\": 10000}")),
+                 Download(0, 0,
+                          DiEffect(33, infinite, "[0, 0]", "\"constant\": {\"magnitude\": 10000}")),
+                 Start(100, 1), Call(100, "StopEffect", 2)}),
          1200,
          "",
-         {0}});
+         {0, 0}});
     cases.push_back(
         {"sine with attack and fade, phase a quarter",
          {Upload(0,
