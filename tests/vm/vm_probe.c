@@ -13,6 +13,11 @@
  *                                 each upload, erasure, play, stop and gain its clients send, for
  *                                 MS ms: what a client such as fftest or SDL asks of a device
  *   vm-probe now                  CLOCK_MONOTONIC in ms, for the test wheel's mark-at
+ *   vm-probe effects NODE         sets the gain to full, then plays, one after the other, a ramp,
+ *                                 a square, a triangle, a saw up and a saw down (the effect types
+ *                                 neither fftest nor SDL's calls here play), marking each
+ *                                 "effect-TYPE play" and "effect-TYPE stop" in the test wheel's
+ *                                 record through the pipe WHEEL_MARKS names
  *   vm-probe garbage NODE         a client sending what no game should: effect numbers it does
  *                                 not own, absurd periods, lengths and levels, plays of erased
  *                                 effects; exits 0 when the device answered every call (an
@@ -351,6 +356,81 @@ static int FfLog(int argc, char** argv) {
     return 0;
 }
 
+static void Mark(const char* name, const char* what) {
+    const char* path = getenv("WHEEL_MARKS");
+    FILE* marks = path ? fopen(path, "w") : NULL;
+    if (marks != NULL) {
+        fprintf(marks, "mark-at %ld effect-%s %s\n", NowMs(), name, what);
+        fclose(marks);
+    }
+}
+
+static void Event(int fd, unsigned short type, unsigned short code, int value);
+
+/* The parameters are what tests/vm/expected/effect-*.json say in DirectInput's terms. */
+static int Effects(int argc, char** argv) {
+    if (argc != 3) {
+        return Fail("%s", "effects needs NODE");
+    }
+    int fd = open(argv[2], O_RDWR);
+    if (fd < 0) {
+        return Fail("cannot open %s", argv[2]);
+    }
+    Event(fd, EV_FF, FF_GAIN, 0xFFFF);
+    struct {
+        const char* name;
+        unsigned short type, waveform, direction, period, length;
+        short magnitude, offset, end;
+        unsigned short attack, attackLevel, fade, fadeLevel;
+    } const kEffects[] = {
+        /* Up (0x8000) is along the first axis: motor A, whose report byte shows the level. */
+        {"ramp", FF_RAMP, 0, 0x8000, 0, 800, -0x4000, 0, 0x7FFF, 0, 0, 0, 0},
+        {"square", FF_PERIODIC, FF_SQUARE, 0x8000, 200, 700, 0x6000, 0, 0, 0, 0, 0, 0},
+        /* 0x2000: between down and left, both motors. */
+        {"triangle", FF_PERIODIC, FF_TRIANGLE, 0x2000, 300, 700, 0x7FFF, 0, 0, 200, 0, 0, 0},
+        {"saw-up", FF_PERIODIC, FF_SAW_UP, 0x8000, 250, 600, 0x7FFF, 0, 0, 0, 0, 300, 0},
+        {"saw-down", FF_PERIODIC, FF_SAW_DOWN, 0x8000, 250, 600, 0x5000, 0x2000, 0, 0, 0, 0, 0},
+    };
+    int status = 0;
+    for (size_t i = 0; i < sizeof(kEffects) / sizeof(kEffects[0]); ++i) {
+        struct ff_effect effect;
+        memset(&effect, 0, sizeof(effect));
+        effect.id = -1;
+        effect.type = kEffects[i].type;
+        effect.direction = kEffects[i].direction;
+        effect.replay.length = kEffects[i].length;
+        struct ff_envelope* envelope;
+        if (kEffects[i].type == FF_RAMP) {
+            effect.u.ramp.start_level = kEffects[i].magnitude;
+            effect.u.ramp.end_level = kEffects[i].end;
+            envelope = &effect.u.ramp.envelope;
+        } else {
+            effect.u.periodic.waveform = kEffects[i].waveform;
+            effect.u.periodic.period = kEffects[i].period;
+            effect.u.periodic.magnitude = kEffects[i].magnitude;
+            effect.u.periodic.offset = kEffects[i].offset;
+            envelope = &effect.u.periodic.envelope;
+        }
+        envelope->attack_length = kEffects[i].attack;
+        envelope->attack_level = kEffects[i].attackLevel;
+        envelope->fade_length = kEffects[i].fade;
+        envelope->fade_level = kEffects[i].fadeLevel;
+        if (ioctl(fd, EVIOCSFF, &effect) < 0) {
+            printf("  %-9s upload refused: %s\n", kEffects[i].name, strerror(errno));
+            status = 1;
+            continue;
+        }
+        Mark(kEffects[i].name, "play");
+        Event(fd, EV_FF, (unsigned short)effect.id, 1);
+        printf("  %-9s playing %u ms\n", kEffects[i].name, kEffects[i].length);
+        usleep((kEffects[i].length + 250u) * 1000u);
+        Mark(kEffects[i].name, "stop");
+        ioctl(fd, EVIOCRMFF, effect.id);
+    }
+    close(fd);
+    return status;
+}
+
 /* One call of the garbage client: any answer is fine, a hang or a crash is not. */
 static int Upload(int fd, struct ff_effect* effect, const char* what) {
     int result = ioctl(fd, EVIOCSFF, effect);
@@ -492,9 +572,12 @@ int main(int argc, char** argv) {
         printf("%ld\n", NowMs());
         return 0;
     }
+    if (strcmp(command, "effects") == 0) {
+        return Effects(argc, argv);
+    }
     if (strcmp(command, "garbage") == 0) {
         return Garbage(argc, argv);
     }
-    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|now|garbage ...\n");
+    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|now|effects|garbage ...\n");
     return 2;
 }
