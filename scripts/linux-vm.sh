@@ -95,10 +95,15 @@ build_initramfs() {
 }
 
 # boot_vm INITRAMFS LOG SCENARIOS: one VM running the comma-separated scenarios of its /init, its
-# console (with the carriage returns taken out) in LOG, under a time-out. The guest gives its verdict through QEMU's isa-debug-exit port: byte v makes QEMU
-# exit with v * 2 + 1, so 16 is 33 (pass) and 17 is 35 (fail). 0 and 1 are never a pass: QEMU's
-# own start-up failures exit 1. Returns 0 for a pass and sets vm_verdict to one line.
-vm_timeout=60
+# console (with the carriage returns taken out) in LOG, under a time-out. The guest gives its
+# verdict through QEMU's isa-debug-exit port: byte v makes QEMU exit with v * 2 + 1, so 16 is 33
+# (pass) and 17 is 35 (fail). 0 and 1 are never a pass: QEMU's own start-up failures exit 1.
+# Returns 0 for a pass and sets vm_verdict to one line. The machine is QEMU's pc, not microvm,
+# which can hang silently when a busy host upsets its timer calibration; one vCPU, which emulates
+# faster than two.
+# The scenarios take 30 to 40 s under emulation, on a busy machine too; a hang is cut off well
+# after that.
+vm_timeout=100
 boot_vm() {
   local initramfs="$1" log="$2" scenarios="$3" code=0
   timeout -k 5 "$vm_timeout" qemu-system-x86_64 -accel tcg -machine pc -m 512 -nographic \
