@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channel.h"
-#include "descriptor.h"
+#include "common/wheel_descriptor.h"
 
 namespace hidwheel {
 

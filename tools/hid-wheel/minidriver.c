@@ -5,7 +5,7 @@
 #include <ntddk.h>
 
 #include "channel.h"
-#include "descriptor.h"
+#include "common/wheel_descriptor.h"
 
 /* The minidriver side of the HID class interface, from its public documentation (mingw-w64 has no
  * hidport.h, and its hidclass.h has placeholder values for these IOCTLs). */

@@ -1,4 +1,5 @@
-/* The wheel's HID report descriptor: one joystick with four 8-bit axes, a hat switch and twelve
+/* The wheel's HID report descriptor, shared by the Windows virtual HID wheel and the Linux test
+ * wheel (uhid): one joystick with four 8-bit axes, a hat switch and twelve
  * buttons, and the motors. The axes are 8-bit because the calibration the property sheet stores
  * is in units of a 16-bit reading >> 8 and DirectInput applies stored calibration in the device's
  * own units: only 8-bit axes have the units it implies. Every report carries HID_WHEEL_REPORT_ID,

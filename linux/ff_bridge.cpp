@@ -1,0 +1,245 @@
+#include "ff_bridge.h"
+
+#include <cerrno>
+
+#include "common/wheel_ids.h"
+#include "ffdriver/driver_factory.h"
+#include "linux/ff_mapping.h"
+
+namespace rumble {
+
+namespace {
+
+// The version DirectInput 7 games bind devices as.
+constexpr DWORD kDirectInputVersion = 0x0700;
+
+bool ValidId(int32_t id) {
+    return id >= 0 && static_cast<uint32_t>(id) < kEffectsPerWheel;
+}
+
+}  // namespace
+
+uint32_t FfBridge::TickTimer::Start(uint32_t periodMs, uint32_t resolutionMs,
+                                    wheel::TimerCallback callback, void* user) {
+    callback_ = callback;
+    user_ = user;
+    return bridge_.services_.timer->Start(periodMs, resolutionMs, &TickTimer::Fire, this);
+}
+
+void FfBridge::TickTimer::Kill(uint32_t id) {
+    bridge_.services_.timer->Kill(id);
+}
+
+void FfBridge::TickTimer::Fire(void* user) {
+    auto* self = static_cast<TickTimer*>(user);
+    self->bridge_.StartDue();
+    if (self->callback_ != nullptr) {
+        self->callback_(self->user_);
+    }
+}
+
+FfBridge::FfBridge(const BridgeServices& services) : services_(services), tickTimer_(*this) {}
+
+FfBridge::~FfBridge() {
+    if (driver_ != nullptr) {
+        driver_->Release();
+    }
+}
+
+void FfBridge::Log(const std::string& text) {
+    if (services_.log) {
+        services_.log(text);
+    }
+}
+
+bool FfBridge::Create() {
+    dravik::DriverServices services;
+    services.registry = services_.registry;
+    services.clock = services_.clock;
+    services.timer = &tickTimer_;
+    services.storeLock = &storeEvent_;
+    services.link = services_.link;
+    services.moduleCount = &moduleCount_;
+    // Vista and later: Amplify is read from HKEY_CURRENT_USER, which the config file answers.
+    services.osClass = [] { return wheel::OsWinNT6; };
+    services.sleep = [](uint32_t) {};
+    IClassFactory* factory = nullptr;
+    if (FAILED(dravik::GetDriverClassObject(services, wheel::kDravikClsid, IID_IClassFactory,
+                                            reinterpret_cast<void**>(&factory)))) {
+        Log("the effect driver's class factory cannot be created");
+        return false;
+    }
+    const HRESULT hr = factory->CreateInstance(nullptr, IID_IDirectInputEffectDriver,
+                                               reinterpret_cast<void**>(&driver_));
+    factory->Release();
+    if (FAILED(hr)) {
+        driver_ = nullptr;
+        Log("the effect driver cannot start: its effect types are missing from the registry data");
+        return false;
+    }
+    return true;
+}
+
+HRESULT FfBridge::Bind(uint32_t device) {
+    if (driver_ == nullptr || device >= kMaxWheels) {
+        return E_INVALIDARG;
+    }
+    return driver_->DeviceID(kDirectInputVersion, device, 1, 0, nullptr);
+}
+
+void FfBridge::StartParts(uint32_t device, Effect& effect, DWORD count) {
+    for (uint32_t i = 0; i < effect.parts; ++i) {
+        driver_->StartEffect(device, effect.handles[i], 0, count);
+    }
+}
+
+void FfBridge::StopParts(uint32_t device, Effect& effect) {
+    effect.pending = false;
+    for (uint32_t i = 0; i < effect.parts; ++i) {
+        driver_->StopEffect(device, effect.handles[i]);
+    }
+}
+
+void FfBridge::DestroyParts(uint32_t device, Effect& effect) {
+    for (uint32_t i = 0; i < effect.parts; ++i) {
+        driver_->DestroyEffect(device, effect.handles[i]);
+    }
+    effect = Effect();
+}
+
+int FfBridge::Upload(uint32_t device, const ff_effect& in) {
+    if (driver_ == nullptr || device >= kMaxWheels || !ValidId(in.id)) {
+        return -EINVAL;
+    }
+    MappedEffect mapped;
+    if (!MapEffect(in, &mapped)) {
+        Log("upload refused: effect type " + std::to_string(in.type) + " is not offered");
+        return -EINVAL;
+    }
+    Effect& effect = effects_[device][in.id];
+    if (effect.used && effect.parts != mapped.count) {
+        // Another kind of effect under the same id (a rumble turned into a sine): start afresh.
+        DestroyParts(device, effect);
+    }
+    if (effect.used) {
+        // An update: the parameters change, a playing effect plays on with them.
+        for (uint32_t i = 0; i < mapped.count; ++i) {
+            const DIEFFECT params = mapped.parts[i].Params();
+            DWORD handle = effect.handles[i];
+            const HRESULT hr = driver_->DownloadEffect(device, mapped.parts[i].type, &handle,
+                                                       &params, DIEP_ALLPARAMS);
+            if (FAILED(hr)) {
+                DestroyParts(device, effect);
+                return -EINVAL;
+            }
+        }
+        effect.delayMs = in.replay.delay;
+        return 0;
+    }
+    Effect fresh;
+    fresh.used = true;
+    fresh.delayMs = in.replay.delay;
+    for (uint32_t i = 0; i < mapped.count; ++i) {
+        const DIEFFECT params = mapped.parts[i].Params();
+        DWORD handle = 0;
+        const HRESULT hr =
+            driver_->DownloadEffect(device, mapped.parts[i].type, &handle, &params, 0);
+        if (FAILED(hr)) {
+            DestroyParts(device, fresh);
+            return hr == E_OUTOFMEMORY ? -ENOMEM : -ENOSPC;
+        }
+        fresh.handles[fresh.parts++] = handle;
+    }
+    effect = fresh;
+    return 0;
+}
+
+int FfBridge::Erase(uint32_t device, int32_t id) {
+    if (driver_ == nullptr || device >= kMaxWheels || !ValidId(id)) {
+        return -EINVAL;
+    }
+    Effect& effect = effects_[device][id];
+    if (!effect.used) {
+        return -EINVAL;
+    }
+    DestroyParts(device, effect);
+    return 0;
+}
+
+void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
+    if (driver_ == nullptr || device >= kMaxWheels) {
+        return;
+    }
+    if (code == FF_GAIN) {
+        driver_->SetGain(device, MapGain(value));
+        return;
+    }
+    if (!ValidId(code) || !effects_[device][code].used) {
+        Log("ignored EV_FF code " + std::to_string(code) + " value " + std::to_string(value) +
+            ": no such effect");
+        return;
+    }
+    Effect& effect = effects_[device][code];
+    if (value == 0) {
+        StopParts(device, effect);
+        return;
+    }
+    if (value < 0) {
+        Log("ignored EV_FF play of effect " + std::to_string(code) + " with count " +
+            std::to_string(value));
+        return;
+    }
+    const DWORD count = static_cast<DWORD>(value);
+    if (effect.delayMs != 0) {
+        // The driver has no start delay: the effect starts at the first tick after it.
+        effect.pending = true;
+        effect.dueMs = services_.clock->TickCount() + effect.delayMs;
+        effect.count = count;
+        return;
+    }
+    effect.pending = false;
+    StartParts(device, effect, count);
+}
+
+void FfBridge::StartDue() {
+    const uint32_t now = services_.clock->TickCount();
+    for (uint32_t device = 0; device < kMaxWheels; ++device) {
+        for (Effect& effect : effects_[device]) {
+            if (effect.used && effect.pending && static_cast<int32_t>(now - effect.dueMs) >= 0) {
+                effect.pending = false;
+                StartParts(device, effect, effect.count);
+            }
+        }
+    }
+}
+
+void FfBridge::StopAll(uint32_t device) {
+    if (driver_ == nullptr || device >= kMaxWheels) {
+        return;
+    }
+    bool stopped = false;
+    for (Effect& effect : effects_[device]) {
+        if (effect.used) {
+            StopParts(device, effect);
+            stopped = true;
+        }
+    }
+    // With nothing to stop, the record's levels are those of a tick with nothing playing, 0:
+    // sent once more so the wheel is told now rather than at the next tick.
+    if (!stopped) {
+        static_cast<dravik::EffectDriver*>(driver_)->SendMotorReport(device);
+    }
+}
+
+void FfBridge::EraseAll(uint32_t device) {
+    if (driver_ == nullptr || device >= kMaxWheels) {
+        return;
+    }
+    for (Effect& effect : effects_[device]) {
+        if (effect.used) {
+            DestroyParts(device, effect);
+        }
+    }
+}
+
+}  // namespace rumble

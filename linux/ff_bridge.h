@@ -1,0 +1,102 @@
+// The wheel's force feedback on Linux: what clients ask of a wheel's uinput device (uploads,
+// erasures, plays, stops, gain) carried out by the Windows driver's own EffectDriver, store and
+// tick, one device record per wheel. No system calls here: the device link, the clock and the
+// timer are given, so tests drive it with a virtual clock and a recording wheel.
+#pragma once
+
+#include <linux/input.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/platform.h"
+#include "common/registry.h"
+#include "common/services.h"
+#include "ffdriver/effect_driver.h"
+#include "hosted/hosted_services.h"
+
+namespace rumble {
+
+// Effects a client may hold per wheel: FF_RUMBLE takes two of the driver's 32 slots, so 16
+// effects can never run out of slots.
+inline constexpr uint32_t kEffectsPerWheel = 16;
+inline constexpr uint32_t kMaxWheels = dravik::kDeviceCount;
+
+struct BridgeServices {
+    wheel::RegistryApi* registry = nullptr;
+    wheel::Clock* clock = nullptr;
+    // The 25 ms tick; the bridge starts its delayed effects just before each tick.
+    wheel::PeriodicTimer* timer = nullptr;
+    wheel::DeviceLink* link = nullptr;
+    std::function<void(const std::string&)> log;
+};
+
+class FfBridge {
+  public:
+    explicit FfBridge(const BridgeServices& services);
+    // Releases the driver: every effect stops and each open wheel gets an all-off report.
+    ~FfBridge();
+    FfBridge(const FfBridge&) = delete;
+    FfBridge& operator=(const FfBridge&) = delete;
+
+    // Creates the driver through its class factory, as DirectInput does; false when it cannot.
+    bool Create();
+    // Binds wheel `device` (0..15) with DeviceID: the link finds its node and its report ID.
+    HRESULT Bind(uint32_t device);
+
+    // UI_BEGIN_FF_UPLOAD: 0 or a negative errno for the client. `effect.id` is the kernel's slot
+    // (0..kEffectsPerWheel-1); an upload to an id in use replaces that effect.
+    int Upload(uint32_t device, const ff_effect& effect);
+    // UI_BEGIN_FF_ERASE: 0 or a negative errno.
+    int Erase(uint32_t device, int32_t id);
+    // An EV_FF event written by a client: play (value > 0: that many times), stop (value 0) or
+    // FF_GAIN. Anything else, and ids never uploaded, are ignored.
+    void Event(uint32_t device, uint16_t code, int32_t value);
+    // Stops every effect of the wheel (its last client went away).
+    void StopAll(uint32_t device);
+    // Erases every effect of the wheel (its device is gone for good).
+    void EraseAll(uint32_t device);
+
+  private:
+    struct Effect {
+        bool used = false;
+        uint32_t parts = 0;
+        DWORD handles[2] = {};
+        // A play waiting for replay.delay: due at `dueMs`, that many times.
+        bool pending = false;
+        uint32_t dueMs = 0;
+        DWORD count = 0;
+        uint32_t delayMs = 0;
+    };
+    // Hands the driver's tick callback to the real timer, with the delayed starts first.
+    class TickTimer final : public wheel::PeriodicTimer {
+      public:
+        explicit TickTimer(FfBridge& bridge) : bridge_(bridge) {}
+        uint32_t Start(uint32_t periodMs, uint32_t resolutionMs, wheel::TimerCallback callback,
+                       void* user) override;
+        void Kill(uint32_t id) override;
+
+        static void Fire(void* user);
+
+      private:
+        FfBridge& bridge_;
+        wheel::TimerCallback callback_ = nullptr;
+        void* user_ = nullptr;
+    };
+
+    void Log(const std::string& text);
+    void StartParts(uint32_t device, Effect& effect, DWORD count);
+    void StopParts(uint32_t device, Effect& effect);
+    void DestroyParts(uint32_t device, Effect& effect);
+    void StartDue();
+
+    BridgeServices services_;
+    TickTimer tickTimer_;
+    hosted::AutoResetEvent storeEvent_;
+    wheel::ModuleCount moduleCount_;
+    IDirectInputEffectDriver* driver_ = nullptr;
+    Effect effects_[kMaxWheels][kEffectsPerWheel];
+};
+
+}  // namespace rumble

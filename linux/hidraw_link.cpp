@@ -1,0 +1,138 @@
+#include "hidraw_link.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "common/wheel_ids.h"
+#include "linux/node_access.h"
+#include "linux/report_descriptor.h"
+
+namespace rumble {
+
+namespace {
+
+// The descriptor lives in a HANDLE as fd + 1, so that descriptor 0 is not the null handle.
+HANDLE ToHandle(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
+}
+int ToFd(HANDLE handle) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
+}
+
+}  // namespace
+
+HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose)
+    : log_(std::move(log)), verbose_(verbose) {}
+
+void HidrawLink::Log(const std::string& text) {
+    if (log_) {
+        log_(text);
+    }
+}
+
+void HidrawLink::SetNode(uint32_t device, const std::string& node) {
+    if (node.empty()) {
+        nodes_.erase(device);
+    } else {
+        nodes_[device] = node;
+    }
+}
+
+void HidrawLink::FindDevicePath(uint32_t joystickId, char* path, size_t size) {
+    if (path == nullptr || size == 0) {
+        return;
+    }
+    path[0] = '\0';
+    const auto it = nodes_.find(joystickId);
+    if (it != nodes_.end() && it->second.size() + 1 <= size) {
+        std::memcpy(path, it->second.c_str(), it->second.size() + 1);
+    }
+}
+
+HANDLE HidrawLink::Open(const char* path) {
+    bool known = false;
+    for (const auto& entry : nodes_) {
+        known = known || entry.second == path;
+    }
+    if (!known) {
+        return nullptr;
+    }
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (failedNode_ != path) {
+            failedNode_ = path;
+            std::string text = std::string("cannot open ") + path + ": " + std::strerror(error);
+            if (error == EACCES || error == EPERM) {
+                text += "; the service needs read and write access to the wheel's hidraw node: " +
+                        std::string(kRuleAdvice);
+            }
+            Log(text);
+        }
+        return nullptr;
+    }
+    // Still the wheel: the node may have gone to another device since discovery saw it.
+    hidraw_devinfo info = {};
+    if (ioctl(fd, HIDIOCGRAWINFO, &info) < 0 ||
+        static_cast<uint16_t>(info.vendor) != wheel::kVendorId ||
+        static_cast<uint16_t>(info.product) != wheel::kProductId) {
+        close(fd);
+        return nullptr;
+    }
+    failedNode_.clear();
+    open_[fd] = path;
+    return ToHandle(fd);
+}
+
+std::string HidrawLink::NodeOf(HANDLE device) const {
+    const auto it = open_.find(ToFd(device));
+    return it == open_.end() ? std::string("?") : it->second;
+}
+
+uint8_t HidrawLink::ReportId(HANDLE device) {
+    const int fd = ToFd(device);
+    int size = 0;
+    if (ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0) {
+        Log(NodeOf(device) + ": the report descriptor cannot be read; report ID 0");
+        return 0;
+    }
+    hidraw_report_descriptor descriptor = {};
+    descriptor.size = static_cast<uint32_t>(size) < HID_MAX_DESCRIPTOR_SIZE
+                          ? static_cast<uint32_t>(size)
+                          : HID_MAX_DESCRIPTOR_SIZE;
+    if (ioctl(fd, HIDIOCGRDESC, &descriptor) < 0) {
+        Log(NodeOf(device) + ": the report descriptor cannot be read; report ID 0");
+        return 0;
+    }
+    const uint8_t id = FirstOutputValueReportId(descriptor.value, descriptor.size);
+    Log(NodeOf(device) + ": report ID " + std::to_string(id) + " (the first output value's)");
+    return id;
+}
+
+bool HidrawLink::SendFeature(HANDLE device, const uint8_t* report, uint32_t length) {
+    uint8_t buffer[4] = {};
+    std::memcpy(buffer, report, length < sizeof buffer ? length : sizeof buffer);
+    const int result = ioctl(ToFd(device), HIDIOCSFEATURE(sizeof buffer), buffer);
+    if (verbose_) {
+        char text[64];
+        std::snprintf(text, sizeof text, "report %02x %02x %02x %02x", buffer[0], buffer[1],
+                      buffer[2], buffer[3]);
+        Log(NodeOf(device) + ": " + text + (result < 0 ? " failed" : ""));
+    }
+    return result >= 0;
+}
+
+void HidrawLink::Close(HANDLE device) {
+    const int fd = ToFd(device);
+    open_.erase(fd);
+    close(fd);
+}
+
+}  // namespace rumble

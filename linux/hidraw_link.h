@@ -1,0 +1,41 @@
+// The driver's device link on Linux: the wheel's hidraw node. Discovery tells it which node each
+// wheel (device ID) has; it opens only those nodes, and only while they are still the wheel, so
+// a node number the kernel hands to another device after an unplug is never written to.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "common/services.h"
+
+namespace rumble {
+
+class HidrawLink final : public wheel::DeviceLink {
+  public:
+    explicit HidrawLink(std::function<void(const std::string&)> log, bool verbose);
+
+    // The wheel's node for a device ID; an empty path forgets it (unplugged).
+    void SetNode(uint32_t device, const std::string& node);
+
+    void FindDevicePath(uint32_t joystickId, char* path, size_t size) override;
+    HANDLE Open(const char* path) override;
+    uint8_t ReportId(HANDLE device) override;
+    bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
+    void Close(HANDLE device) override;
+
+  private:
+    void Log(const std::string& text);
+    std::string NodeOf(HANDLE device) const;
+
+    std::function<void(const std::string&)> log_;
+    bool verbose_;
+    std::map<uint32_t, std::string> nodes_;
+    // Open descriptors and their nodes, for the messages.
+    std::map<int, std::string> open_;
+    // The node whose open failed last, so a tick that retries it every 25 ms says so once.
+    std::string failedNode_;
+};
+
+}  // namespace rumble

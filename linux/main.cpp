@@ -1,0 +1,487 @@
+// talvex-rumble: the Talvex DX wheel's rumble on Linux. For every wheel (USB 2D71:5A08) it makes
+// a uinput device that games open instead of the wheel, and drives the wheel's motors through
+// its hidraw node with the Windows driver's own effect code and 25 ms tick.
+//
+// Command line (stable):
+//   talvex-rumble [--foreground] [--verbose] [--config FILE] [--help]
+//     --foreground   stay attached and log to standard error (the systemd unit uses it);
+//                    without it the service detaches and logs to syslog
+//     --verbose      also log every report sent, the intensity file's problems and ignored
+//                    client requests
+//     --config FILE  the intensity file (default /etc/talvex-rumble.conf): "amplify = N",
+//                    N from 0 (silent) to 1500, 1000 unchanged; read at every effect start
+//     --help         this text, exit 0
+//   Exit codes: 0 stopped by SIGTERM or SIGINT (after an all-off report to every wheel),
+//   1 cannot start (libudev, the timer), 2 bad arguments.
+//
+// What it logs (one line each, "talvex-rumble: ..."): "wheel N found: <name>, hidraw
+// /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
+// R (...)", with --verbose "/dev/hidrawX: report 03 00 fe 00" for every report, "wheel N
+// unplugged", "wheel N back: ...", with --verbose "wheel N: its last client closed it", and
+// "stopping". The uinput device has the wheel's name and input id, and the physical path
+// "talvex-rumble/hidrawX". A wheel unplugged while a client holds its device keeps the device
+// and its effects, and plays on when it is back; with no client left the device goes too.
+#include <getopt.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "linux/amplify_config.h"
+#include "linux/ff_bridge.h"
+#include "linux/hidraw_link.h"
+#include "linux/mirror_device.h"
+#include "linux/wheel_watch.h"
+
+namespace {
+
+constexpr const char* kDefaultConfig = "/etc/talvex-rumble.conf";
+
+bool g_syslog = false;
+
+void Log(const std::string& text) {
+    if (g_syslog) {
+        syslog(LOG_INFO, "%s", text.c_str());
+    } else {
+        std::fprintf(stderr, "talvex-rumble: %s\n", text.c_str());
+    }
+}
+
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: talvex-rumble [--foreground] [--verbose] [--config FILE] [--help]\n"
+                 "Makes the Talvex DX wheel rumble for Linux games: one force-feedback device\n"
+                 "per wheel, driven with the Windows driver's effect code.\n"
+                 "  --foreground   stay attached, log to standard error\n"
+                 "  --verbose      log every report sent and every ignored request\n"
+                 "  --config FILE  the intensity file (default %s):\n"
+                 "                 amplify = N   (0 silent .. 1000 unchanged .. 1500)\n"
+                 "  --help         this text\n",
+                 kDefaultConfig);
+}
+
+class MonotonicClock final : public wheel::Clock {
+  public:
+    uint32_t TickCount() override {
+        timespec now = {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                     static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    }
+};
+
+// The driver's periodic timer as a timerfd, fired from the main loop: one thread for all.
+class TimerfdTimer final : public wheel::PeriodicTimer {
+  public:
+    TimerfdTimer() : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
+    ~TimerfdTimer() override {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    int Fd() const { return fd_; }
+    uint32_t Start(uint32_t periodMs, uint32_t, wheel::TimerCallback callback,
+                   void* user) override {
+        itimerspec spec = {};
+        spec.it_interval.tv_sec = periodMs / 1000;
+        spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
+        spec.it_value = spec.it_interval;
+        if (fd_ < 0 || timerfd_settime(fd_, 0, &spec, nullptr) < 0) {
+            return 0;
+        }
+        callback_ = callback;
+        user_ = user;
+        return 1;
+    }
+    void Kill(uint32_t) override {
+        itimerspec off = {};
+        if (fd_ >= 0) {
+            timerfd_settime(fd_, 0, &off, nullptr);
+        }
+        callback_ = nullptr;
+    }
+    // Ticks missed while the process was held up are not made up: one tick per wake.
+    void Fire() {
+        uint64_t expirations = 0;
+        if (read(fd_, &expirations, sizeof expirations) > 0 && callback_ != nullptr) {
+            callback_(user_);
+        }
+    }
+
+  private:
+    int fd_;
+    wheel::TimerCallback callback_ = nullptr;
+    void* user_ = nullptr;
+};
+
+// What the main loop waits on, in epoll's 64-bit tag: kind << 32 | wheel.
+enum Source : uint64_t { kSignal = 1, kTimer, kUdev, kInotify, kUinput, kEvdev };
+uint64_t Tag(Source source, uint32_t wheel = 0) {
+    return (uint64_t{source} << 32) | wheel;
+}
+
+class Service {
+  public:
+    Service(const std::string& config, bool verbose)
+        : verbose_(verbose),
+          registry_(config, [this](const std::string& text) { Verbose(text); }),
+          link_(Log, verbose) {}
+
+    int Run() {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGINT);
+        sigprocmask(SIG_BLOCK, &signals, nullptr);
+        signal(SIGPIPE, SIG_IGN);
+        const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        epoll_ = epoll_create1(EPOLL_CLOEXEC);
+        inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        std::string error;
+        if (signalFd < 0 || epoll_ < 0 || timer_.Fd() < 0) {
+            Log("cannot set up the main loop: " + std::string(std::strerror(errno)));
+            return 1;
+        }
+        if (!watch_.Open(&error)) {
+            Log(error);
+            return 1;
+        }
+        if (registry_.Load() != ERROR_SUCCESS) {
+            Log("cannot load the wheel's registry data");
+            return 1;
+        }
+        rumble::BridgeServices services;
+        services.registry = &registry_;
+        services.clock = &clock_;
+        services.timer = &timer_;
+        services.link = &link_;
+        services.log = [this](const std::string& text) { Verbose(text); };
+        bridge_ = std::make_unique<rumble::FfBridge>(services);
+        if (!bridge_->Create()) {
+            Log("the effect driver cannot start");
+            return 1;
+        }
+        Add(signalFd, Tag(kSignal));
+        Add(timer_.Fd(), Tag(kTimer));
+        Add(watch_.Fd(), Tag(kUdev));
+        if (inotify_ >= 0) {
+            Add(inotify_, Tag(kInotify));
+        }
+        Log(std::string("started; device events from ") + watch_.Source());
+        Reconcile();
+        bool running = true;
+        while (running) {
+            epoll_event events[16];
+            const int n = epoll_wait(epoll_, events, 16, -1);
+            if (n < 0 && errno != EINTR) {
+                Log("epoll_wait: " + std::string(std::strerror(errno)));
+                break;
+            }
+            for (int i = 0; i < n; ++i) {
+                const auto source = static_cast<Source>(events[i].data.u64 >> 32);
+                const auto wheel = static_cast<uint32_t>(events[i].data.u64 & 0xFFFFFFFFu);
+                switch (source) {
+                    case kSignal:
+                        running = false;
+                        break;
+                    case kTimer:
+                        timer_.Fire();
+                        break;
+                    case kUdev:
+                        if (watch_.Receive()) {
+                            Reconcile();
+                        }
+                        break;
+                    case kInotify:
+                        CountClients();
+                        break;
+                    case kUinput:
+                        if (wheels_.count(wheel) != 0) {
+                            wheels_[wheel].mirror->ServeClients(*bridge_, wheel);
+                        }
+                        break;
+                    case kEvdev:
+                        if (wheels_.count(wheel) != 0 && !wheels_[wheel].mirror->ForwardInput()) {
+                            // The udev event follows; until then nothing more comes from it.
+                            DetachSource(wheel);
+                        }
+                        break;
+                }
+            }
+        }
+        Log("stopping: all motors off");
+        // The driver's teardown stops every effect and sends each open wheel an all-off report,
+        // before the mirrors and the hidraw nodes go.
+        bridge_.reset();
+        wheels_.clear();
+        close(signalFd);
+        return 0;
+    }
+
+  private:
+    struct Wheel {
+        rumble::WheelNodes nodes;
+        bool present = false;
+        // DeviceID succeeded: the driver holds its hidraw node and reopens it by itself.
+        bool bound = false;
+        std::unique_ptr<rumble::MirrorDevice> mirror;
+        // Its device node's name in /dev/input, and how many opens of it are not closed yet.
+        std::string nodeName;
+        int clients = 0;
+    };
+
+    void Verbose(const std::string& text) {
+        if (verbose_) {
+            Log(text);
+        }
+    }
+
+    void Add(int fd, uint64_t tag) {
+        epoll_event event = {};
+        event.events = EPOLLIN;
+        event.data.u64 = tag;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    }
+
+    void Remove(int fd) {
+        if (fd >= 0) {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        }
+    }
+
+    void DetachSource(uint32_t id) {
+        Wheel& w = wheels_[id];
+        Remove(w.mirror->EvdevFd());
+        w.mirror->Detach();
+    }
+
+    // Brings the wheels in line with what udev knows now: new wheels get a mirror (a wheel
+    // plugged back in takes over the mirror of one that went, so its clients play on), gone
+    // wheels lose their nodes.
+    void Reconcile() {
+        const std::vector<rumble::WheelNodes> present = watch_.Wheels();
+        for (auto& [id, w] : wheels_) {
+            bool still = false;
+            for (const auto& nodes : present) {
+                still = still || (nodes.hidSyspath == w.nodes.hidSyspath &&
+                                  nodes.hidraw == w.nodes.hidraw && nodes.event == w.nodes.event);
+            }
+            if (w.present && !still) {
+                w.present = false;
+                link_.SetNode(id, "");
+                DetachSource(id);
+                Log("wheel " + std::to_string(id) + " unplugged (" + w.nodes.hidraw +
+                    "); its device stays for its clients until it is back");
+                if (w.clients <= 0) {
+                    Drop(id);
+                    return Reconcile();
+                }
+            }
+        }
+        for (const auto& nodes : present) {
+            bool known = false;
+            for (auto& [id, w] : wheels_) {
+                if (w.present && w.nodes.hidSyspath == nodes.hidSyspath) {
+                    known = true;
+                    // Its node could not be opened: a changed permission (udevadm trigger after
+                    // installing the rule) comes as an event like this one.
+                    if (!w.bound) {
+                        Bind(id);
+                    }
+                }
+            }
+            if (!known) {
+                Plug(nodes);
+            }
+        }
+    }
+
+    void Bind(uint32_t id) {
+        Wheel& w = wheels_[id];
+        w.bound = SUCCEEDED(bridge_->Bind(id));
+        if (!w.bound) {
+            Log("wheel " + std::to_string(id) + ": " + w.nodes.hidraw +
+                " cannot be opened, so its motors stay off; tried again when the wheel's nodes "
+                "change (udevadm trigger) or it is plugged in again");
+        }
+    }
+
+    void Plug(const rumble::WheelNodes& nodes) {
+        std::string error;
+        // A wheel plugged back in: the same port first, else any wheel that is gone.
+        int lost = -1;
+        const std::string port = nodes.hidSyspath.substr(0, nodes.hidSyspath.rfind('/'));
+        for (const auto& [id, w] : wheels_) {
+            if (!w.present &&
+                (lost < 0 || w.nodes.hidSyspath.substr(0, w.nodes.hidSyspath.rfind('/')) == port)) {
+                lost = static_cast<int>(id);
+            }
+        }
+        if (lost >= 0) {
+            const auto id = static_cast<uint32_t>(lost);
+            Wheel& w = wheels_[id];
+            if (!w.mirror->Attach(nodes.event, &error)) {
+                Log(error);
+                return;
+            }
+            w.nodes = nodes;
+            w.present = true;
+            Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
+            link_.SetNode(id, nodes.hidraw);
+            Log("wheel " + std::to_string(id) + " back: hidraw " + nodes.hidraw + ", input " +
+                nodes.event);
+            Bind(id);
+            return;
+        }
+        uint32_t id = 0;
+        while (id < rumble::kMaxWheels && wheels_.count(id) != 0) {
+            ++id;
+        }
+        if (id == rumble::kMaxWheels) {
+            Log("more than 16 wheels: " + nodes.hidraw + " is left alone");
+            return;
+        }
+        auto mirror = std::make_unique<rumble::MirrorDevice>(Log);
+        if (!mirror->Create(nodes.event, nodes.hidraw, &error)) {
+            Log(error);
+            return;
+        }
+        Wheel& w = wheels_[id];
+        w.nodes = nodes;
+        w.present = true;
+        w.mirror = std::move(mirror);
+        Add(w.mirror->UinputFd(), Tag(kUinput, id));
+        Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
+        // Its clients are counted by their opens and closes of the device node, seen through its
+        // folder: watching the node itself would need read access to it, which the service's
+        // user does not have, while /dev/input is open to all. Opens through the by-id and
+        // by-path links arrive under the node's own name.
+        const std::string& node = w.mirror->Node();
+        const size_t slash = node.rfind('/');
+        if (slash != std::string::npos) {
+            w.nodeName = node.substr(slash + 1);
+            if (inotify_ >= 0 && inputWatch_ < 0) {
+                inputWatch_ =
+                    inotify_add_watch(inotify_, node.substr(0, slash).c_str(), IN_OPEN | IN_CLOSE);
+            }
+        }
+        link_.SetNode(id, nodes.hidraw);
+        Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
+            ", input " + nodes.event + ", device " + w.mirror->Node());
+        Bind(id);
+    }
+
+    // The wheel is gone and nobody holds its device: the device goes too.
+    void Drop(uint32_t id) {
+        Wheel& w = wheels_[id];
+        bridge_->EraseAll(id);
+        Remove(w.mirror->UinputFd());
+        Remove(w.mirror->EvdevFd());
+        wheels_.erase(id);
+    }
+
+    void CountClients() {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(inotify_, buffer, sizeof buffer);
+            if (got <= 0) {
+                return;
+            }
+            for (ssize_t pos = 0; pos < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
+                pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->wd != inputWatch_ || event->len == 0) {
+                    continue;
+                }
+                for (auto& [id, w] : wheels_) {
+                    if (w.nodeName.empty() || w.nodeName != event->name) {
+                        continue;
+                    }
+                    if ((event->mask & IN_OPEN) != 0) {
+                        ++w.clients;
+                    }
+                    if ((event->mask & IN_CLOSE) != 0 && w.clients > 0 && --w.clients == 0) {
+                        Verbose("wheel " + std::to_string(id) + ": its last client closed it");
+                        // The kernel erased that client's effects already; this makes sure.
+                        bridge_->StopAll(id);
+                        if (!w.present) {
+                            Drop(id);
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    bool verbose_;
+    rumble::ConfigRegistry registry_;
+    rumble::HidrawLink link_;
+    MonotonicClock clock_;
+    TimerfdTimer timer_;
+    rumble::WheelWatch watch_;
+    std::unique_ptr<rumble::FfBridge> bridge_;
+    std::map<uint32_t, Wheel> wheels_;
+    int epoll_ = -1;
+    int inotify_ = -1;
+    int inputWatch_ = -1;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool foreground = false;
+    bool verbose = false;
+    std::string config = kDefaultConfig;
+    static const option kOptions[] = {{"foreground", no_argument, nullptr, 'f'},
+                                      {"verbose", no_argument, nullptr, 'v'},
+                                      {"config", required_argument, nullptr, 'c'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {nullptr, 0, nullptr, 0}};
+    int option = 0;
+    while ((option = getopt_long(argc, argv, "fvc:h", kOptions, nullptr)) != -1) {
+        switch (option) {
+            case 'f':
+                foreground = true;
+                break;
+            case 'v':
+                verbose = true;
+                break;
+            case 'c':
+                config = optarg;
+                break;
+            case 'h':
+                Usage(stdout);
+                return 0;
+            default:
+                Usage(stderr);
+                return 2;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "talvex-rumble: unexpected argument \"%s\"\n", argv[optind]);
+        Usage(stderr);
+        return 2;
+    }
+    if (!foreground) {
+        if (daemon(0, 0) < 0) {
+            std::perror("talvex-rumble: cannot detach");
+            return 1;
+        }
+        openlog("talvex-rumble", LOG_PID, LOG_DAEMON);
+        g_syslog = true;
+    }
+    Service service(config, verbose);
+    return service.Run();
+}

@@ -1,0 +1,156 @@
+/* A game's way to the wheel's rumble through Debian's libSDL2, for the VM tier: it opens the first
+ * joystick SDL finds that has force feedback and either rumbles it as a game controller or plays
+ * a sine, then a constant force, through SDL's haptic API. Linked dynamically, as a game is.
+ *
+ *   sdl-client rumble LOW HIGH MS   SDL_GameControllerRumble (LOW, HIGH 0..65535), then waits
+ *                                   until it has ended
+ *   sdl-client haptic               SDL_HAPTIC_SINE (period 200 ms, magnitude 16384, 1000 ms),
+ *                                   then SDL_HAPTIC_CONSTANT (level 24576, 600 ms)
+ * Prints each step with SDL_GetTicks() times; exit status 0 when SDL did every step. With
+ * WHEEL_MARKS naming the test wheel's command pipe, it marks "NAME play" right before each effect
+ * starts and "NAME stop" when it is over, so the reports can be lined up with the calls.
+ */
+#include <SDL2/SDL.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+static void Mark(const char* name, const char* what) {
+    const char* path = getenv("WHEEL_MARKS");
+    FILE* marks = path ? fopen(path, "w") : NULL;
+    if (marks != NULL) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        fprintf(marks, "mark-at %lld %s %s\n", now.tv_sec * 1000LL + now.tv_nsec / 1000000, name,
+                what);
+        fclose(marks);
+    }
+}
+
+static int Fail(const char* what) {
+    printf("sdl-client: %s: %s\n", what, SDL_GetError());
+    SDL_Quit();
+    return 1;
+}
+
+/* Keeps SDL's joystick layer running (it ends a timed rumble itself) for `ms`. */
+static void Pump(Uint32 ms) {
+    Uint32 end = SDL_GetTicks() + ms;
+    while (SDL_GetTicks() < end) {
+        SDL_GameControllerUpdate();
+        SDL_Delay(5);
+    }
+}
+
+static int FindForceFeedbackJoystick(void) {
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+        SDL_Joystick* joystick = SDL_JoystickOpen(i);
+        if (joystick == NULL) {
+            continue;
+        }
+        int haptic = SDL_JoystickIsHaptic(joystick) == SDL_TRUE;
+        printf("joystick %d: \"%s\" %04x:%04x%s\n", i, SDL_JoystickName(joystick),
+               SDL_JoystickGetVendor(joystick), SDL_JoystickGetProduct(joystick),
+               haptic ? ", force feedback" : "");
+        SDL_JoystickClose(joystick);
+        if (haptic) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+static int Rumble(int index, Uint16 low, Uint16 high, Uint32 ms) {
+    if (!SDL_IsGameController(index)) {
+        /* A wheel is in no controller database: a game or its user gives SDL a mapping. */
+        char guid[64], mapping[256];
+        SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(index), guid, sizeof(guid));
+        snprintf(mapping, sizeof(mapping),
+                 "%s,Talvex DX Wheel,a:b0,b:b1,x:b2,y:b3,leftx:a0,lefty:a1,platform:Linux,", guid);
+        if (SDL_GameControllerAddMapping(mapping) < 0) {
+            return Fail("SDL_GameControllerAddMapping");
+        }
+    }
+    SDL_GameController* controller = SDL_GameControllerOpen(index);
+    if (controller == NULL) {
+        return Fail("SDL_GameControllerOpen");
+    }
+    printf("%u game controller \"%s\" opened\n", SDL_GetTicks(),
+           SDL_GameControllerName(controller));
+    Mark("sdl-rumble", "play");
+    if (SDL_GameControllerRumble(controller, low, high, ms) < 0) {
+        return Fail("SDL_GameControllerRumble");
+    }
+    printf("%u rumble low %u high %u for %u ms\n", SDL_GetTicks(), low, high, ms);
+    Pump(ms + 300);
+    Mark("sdl-rumble", "stop");
+    printf("%u closing\n", SDL_GetTicks());
+    SDL_GameControllerClose(controller);
+    return 0;
+}
+
+static int Haptic(int index) {
+    SDL_Joystick* joystick = SDL_JoystickOpen(index);
+    SDL_Haptic* haptic = joystick ? SDL_HapticOpenFromJoystick(joystick) : NULL;
+    if (haptic == NULL) {
+        return Fail("SDL_HapticOpenFromJoystick");
+    }
+    SDL_HapticEffect sine;
+    memset(&sine, 0, sizeof(sine));
+    sine.type = SDL_HAPTIC_SINE;
+    sine.periodic.direction.type = SDL_HAPTIC_CARTESIAN;
+    sine.periodic.direction.dir[0] = 1;
+    sine.periodic.period = 200;
+    sine.periodic.magnitude = 16384;
+    sine.periodic.length = 1000;
+    SDL_HapticEffect constant;
+    memset(&constant, 0, sizeof(constant));
+    constant.type = SDL_HAPTIC_CONSTANT;
+    constant.constant.direction.type = SDL_HAPTIC_CARTESIAN;
+    constant.constant.direction.dir[0] = 1;
+    constant.constant.level = 24576;
+    constant.constant.length = 600;
+    int sineId = SDL_HapticNewEffect(haptic, &sine);
+    Mark("sdl-sine", "play");
+    if (sineId < 0 || SDL_HapticRunEffect(haptic, sineId, 1) < 0) {
+        return Fail("sine");
+    }
+    printf("%u sine started\n", SDL_GetTicks());
+    SDL_Delay(1300);
+    int constantId = SDL_HapticNewEffect(haptic, &constant);
+    Mark("sdl-sine", "stop");
+    Mark("sdl-constant", "play");
+    if (constantId < 0 || SDL_HapticRunEffect(haptic, constantId, 1) < 0) {
+        return Fail("constant");
+    }
+    printf("%u constant started\n", SDL_GetTicks());
+    SDL_Delay(900);
+    Mark("sdl-constant", "stop");
+    printf("%u closing\n", SDL_GetTicks());
+    SDL_HapticClose(haptic);
+    SDL_JoystickClose(joystick);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    int rumble = argc == 5 && strcmp(argv[1], "rumble") == 0;
+    if (!rumble && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
+        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | haptic\n");
+        return 2;
+    }
+    if (SDL_Init(rumble ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
+        return Fail("SDL_Init");
+    }
+    int index = FindForceFeedbackJoystick();
+    if (index < 0) {
+        printf("sdl-client: SDL found no joystick with force feedback\n");
+        SDL_Quit();
+        return 1;
+    }
+    int status =
+        rumble ? Rumble(index, (Uint16)atoi(argv[2]), (Uint16)atoi(argv[3]), (Uint32)atoi(argv[4]))
+               : Haptic(index);
+    SDL_Quit();
+    return status;
+}
