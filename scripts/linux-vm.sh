@@ -43,12 +43,17 @@ prepare_vm_kernel() {
     # The xz stream inside the bzImage starts at its magic bytes; what follows it is not xz.
     local bzimage
     bzimage=$(ls "$vm_kernel_dir"/root/boot/vmlinuz-* | head -1)
-    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$bzimage" | head -1 | cut -d: -f1)
+    offset=$(LC_ALL=C grep -obUaP -m1 '\xfd7zXZ\x00' "$bzimage" | head -1 | cut -d: -f1) || true
+    # Through a file, not a pipe: xz stops reading at the end of its stream, and the writer's
+    # SIGPIPE would then fail the pipeline now and then.
     if [ -z "$offset" ] ||
-      ! tail -c +$((offset + 1)) "$bzimage" | xz -dc --single-stream >"$vm_kernel_dir/vmlinux.part"; then
+      ! tail -c +$((offset + 1)) "$bzimage" >"$vm_kernel_dir/payload" ||
+      ! xz -dc --single-stream <"$vm_kernel_dir/payload" >"$vm_kernel_dir/vmlinux.part"; then
+      rm -f "$vm_kernel_dir/payload"
       vm_unavailable="no xz-compressed vmlinux found in $bzimage"
       return 1
     fi
+    rm -f "$vm_kernel_dir/payload"
     mv "$vm_kernel_dir/vmlinux.part" "$vm_kernel_dir/vmlinux"
   fi
   vm_vmlinux="$vm_kernel_dir/vmlinux"

@@ -358,6 +358,24 @@ TEST(PropsheetVirtualWheel, UnacquireUnloadsTheEffectAndSilencesTheMotors) {
     EXPECT_EQ(rig.wheel->LiveEffects(), 0);
 }
 
+// Enumeration callbacks: DirectInput calls them with its own calling convention, which a
+// lambda does not have on x86.
+struct SeenObjects {
+    std::vector<std::string> names;
+    std::vector<DWORD> types;
+};
+BOOL CALLBACK CollectObject(const DIDEVICEOBJECTINSTANCEA* object, LPVOID ref) {
+    auto* out = static_cast<SeenObjects*>(ref);
+    out->names.emplace_back(object->tszName);
+    out->types.push_back(object->dwType);
+    EXPECT_NE(object->dwFFMaxForce, 0u);
+    return DIENUM_CONTINUE;
+}
+BOOL CALLBACK CollectEffectName(const DIEFFECTINFOA* info, LPVOID ref) {
+    static_cast<std::vector<std::string>*>(ref)->emplace_back(info->tszName);
+    return DIENUM_CONTINUE;
+}
+
 // DirectInput decides from the installation what games see of the wheel: the driver, its
 // timing, the actuators, the effect types. Where the installation lacks a piece, the effect
 // the Effect page makes is refused and the driver gets nothing.
@@ -415,19 +433,8 @@ TEST(PropsheetVirtualWheel, InstallationDecidesWhatDirectInputOffers) {
         EXPECT_EQ(caps.dwFFSamplePeriod, row.forceFeedback ? 25000u : 0u);
         EXPECT_EQ(caps.dwAxes, 4u);
 
-        struct Seen {
-            std::vector<std::string> names;
-            std::vector<DWORD> types;
-        } seen;
-        ASSERT_EQ(page.device->EnumObjects(
-                      [](const DIDEVICEOBJECTINSTANCEA* object, LPVOID ref) -> BOOL {
-                          auto* out = static_cast<Seen*>(ref);
-                          out->names.emplace_back(object->tszName);
-                          out->types.push_back(object->dwType);
-                          EXPECT_NE(object->dwFFMaxForce, 0u);
-                          return DIENUM_CONTINUE;
-                      },
-                      &seen, DIDFT_AXIS | DIDFT_FFACTUATOR),
+        SeenObjects seen;
+        ASSERT_EQ(page.device->EnumObjects(CollectObject, &seen, DIDFT_AXIS | DIDFT_FFACTUATOR),
                   DI_OK);
         EXPECT_EQ(seen.names, row.actuators);
         for (DWORD type : seen.types) {
@@ -435,13 +442,7 @@ TEST(PropsheetVirtualWheel, InstallationDecidesWhatDirectInputOffers) {
         }
 
         std::vector<std::string> effects;
-        ASSERT_EQ(page.device->EnumEffects(
-                      [](const DIEFFECTINFOA* info, LPVOID ref) -> BOOL {
-                          static_cast<std::vector<std::string>*>(ref)->emplace_back(info->tszName);
-                          return DIENUM_CONTINUE;
-                      },
-                      &effects, DIEFT_ALL),
-                  DI_OK);
+        ASSERT_EQ(page.device->EnumEffects(CollectEffectName, &effects, DIEFT_ALL), DI_OK);
         EXPECT_EQ(effects.size(), row.forceFeedback ? 12u : 0u);
 
         ASSERT_EQ(page.device->Acquire(), DI_OK);
@@ -460,12 +461,7 @@ TEST(PropsheetVirtualWheel, EffectTypesAreListedAsInstalled) {
     EffectRig page(rig);
     ASSERT_NE(page.device, nullptr);
     std::vector<std::string> periodic;
-    ASSERT_EQ(page.device->EnumEffects(
-                  [](const DIEFFECTINFOA* info, LPVOID ref) -> BOOL {
-                      static_cast<std::vector<std::string>*>(ref)->emplace_back(info->tszName);
-                      return DIENUM_CONTINUE;
-                  },
-                  &periodic, 0x03 /* DIEFT_PERIODIC */),
+    ASSERT_EQ(page.device->EnumEffects(CollectEffectName, &periodic, 0x03 /* DIEFT_PERIODIC */),
               DI_OK);
     EXPECT_EQ(periodic, (std::vector<std::string>{"Square", "Sine", "Triangle", "Sawtooth Up",
                                                   "Sawtooth Down"}));
