@@ -93,11 +93,11 @@ class TimerfdTimer final : public wheel::PeriodicTimer {
     int Fd() const { return fd_; }
     uint32_t Start(uint32_t periodMs, uint32_t, wheel::TimerCallback callback,
                    void* user) override {
-        itimerspec spec = {};
-        spec.it_interval.tv_sec = periodMs / 1000;
-        spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
-        spec.it_value = spec.it_interval;
-        if (fd_ < 0 || timerfd_settime(fd_, 0, &spec, nullptr) < 0) {
+        itimerspec timing = {};
+        timing.it_interval.tv_sec = periodMs / 1000;
+        timing.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
+        timing.it_value = timing.it_interval;
+        if (fd_ < 0 || timerfd_settime(fd_, 0, &timing, nullptr) < 0) {
             return 0;
         }
         callback_ = callback;
