@@ -2,8 +2,9 @@
 ; - ARCH=x64, TalvexDX-Setup-<version>-x64.exe, a 64-bit program for 64-bit Windows: the x64
 ;   DLLs go into the 64-bit system folder and the x86 DLLs into SysWOW64, so 64-bit and 32-bit
 ;   games and control panels both find the wheel;
-; - ARCH=x86, TalvexDX-Setup-<version>-x86.exe, for 32-bit Windows: the x86 DLLs alone. On 64-bit
-;   Windows it says to use the x64 installer and exits 4 having changed nothing.
+; - ARCH=x86, TalvexDX-Setup-<version>-x86.exe, for 32-bit Windows (and Windows 10 on ARM, which
+;   runs x86 programs but no x64 ones): the x86 DLLs alone. On 64-bit Windows that runs x64
+;   programs it says to use the x64 installer and exits 4 having changed nothing.
 ; Each DLL's COM classes are written by the installer itself, in the registry view of the DLL's
 ; own bitness, from the table that DllRegisterServer's values are checked against, and read back:
 ; no library code runs at install time (a 64-bit installer could not load a 32-bit DLL anyway).
@@ -29,8 +30,8 @@
 ; uninstaller scheduled files by their paths) is taken off Windows' list once it has succeeded.
 ; Exit codes: 2 a file or registry write failed, 3 a registration could not be verified, 4 the
 ; x86 installer on 64-bit Windows, 5 a restart is pending for one of its files and Windows' list
-; of them cannot be changed, 6 a newer version is installed and was kept, 740 not started as an
-; administrator.
+; of them cannot be changed, 6 a newer version is installed and was kept, 7 another installer or
+; uninstaller of the wheel software is running, 740 not started as an administrator.
 ;
 ; makensis -DARCH=x64|x86 -DDIST=<folder with x64\ and x86\ DLLs and the generated .nsh files>
 ;   -DOUTFILE=<exe>
@@ -161,11 +162,15 @@ Var PrevVersion
   ${EndIf}
 !macroend
 
+; Classes go where the installer writes them, the machine's own (HKEY_CLASSES_ROOT would also
+; show, and delete, a user's entry for the same CLSID).
+!define CLASSES "Software\Classes\CLSID"
+
 ; Sets VAR to 1 when the class key exists in the registry view VIEW, else 0.
 !macro HasClass VIEW CLSID VAR
   SetRegView ${VIEW}
   ClearErrors
-  EnumRegKey $0 HKCR "CLSID\${CLSID}" 0
+  EnumRegKey $0 HKLM "${CLASSES}\${CLSID}" 0
   ${If} ${Errors}
     StrCpy ${VAR} 0
   ${Else}
@@ -177,7 +182,7 @@ Var PrevVersion
 !macro DropClass VIEW CLSID HAD
   ${If} ${HAD} == 0
     SetRegView ${VIEW}
-    DeleteRegKey HKCR "CLSID\${CLSID}"
+    DeleteRegKey HKLM "${CLASSES}\${CLSID}"
     SetRegView default
   ${EndIf}
 !macroend
@@ -225,6 +230,7 @@ Var PfEnd
 Var PfWrite
 Var PfNext
 Var PfFound
+Var PfError
 
 ; $R3 = 1 when the path in $R9 (as the list holds it) is one of this installation's files.
 Function IsTarget
@@ -254,44 +260,66 @@ Function IsTarget
   ${EndIf}
 FunctionEnd
 
-; Reads the string at $PfRead into $R9 and sets $PfNext past it.
+; Reads the string at $PfRead into $R9 and sets $PfNext past it. Its length is Windows' own, so a
+; string longer than an NSIS string is stepped over whole; it is not read (it would be cut short)
+; and stands as "|", which is no path of ours.
 Function ReadPendingString
-  System::Call '*$PfRead(&w${NSIS_MAX_STRLEN} .R9)'
-  StrLen $R3 $R9
+  System::Call 'kernel32::lstrlenW(p $PfRead) i .R3'
+  IntOp $R9 ${NSIS_MAX_STRLEN} - 1
+  ${If} $R3 < $R9
+    System::Call '*$PfRead(&w${NSIS_MAX_STRLEN} .R9)'
+  ${Else}
+    StrCpy $R9 "|"
+  ${EndIf}
   IntOp $R3 $R3 + 1
   IntOp $R3 $R3 * 2
   IntPtrOp $PfNext $PfRead + $R3
 FunctionEnd
 
 ; Loads the list with the key opened for ACCESS (1 query, 3 query and set): $PfBuffer and
-; $PfSize, or $PfBuffer 0 when there is none. $PfKey stays open for the caller to close.
+; $PfSize, or $PfBuffer 0 when there is none; $PfError is the registry's error code (2 when
+; there is no list). $PfKey stays open for the caller to close.
 Function LoadPending
   Pop $R4
   StrCpy $PfBuffer 0
+  StrCpy $PfSize 0
   ; HKEY_LOCAL_MACHINE, sign-extended as a handle is.
   System::Call 'advapi32::RegOpenKeyExW(p -2147483646, w "${SESSION_MANAGER}", i 0, i R4, *p .s) i .R3'
   Pop $PfKey
+  StrCpy $PfError $R3
   ${If} $R3 != 0
     StrCpy $PfKey 0
     Return
   ${EndIf}
-  System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, *i .R4, p 0, *i 0 .R5) i .R3'
-  ${If} $R3 != 0
-  ${OrIf} $R4 != 7
-    Return
-  ${EndIf}
-  StrCpy $PfSize $R5
-  ; Zeroed, with room past the end for one read of the longest string.
-  IntOp $R6 ${NSIS_MAX_STRLEN} * 2
-  IntOp $R6 $R6 + $PfSize
-  IntOp $R6 $R6 + 8
-  System::Alloc $R6
-  Pop $PfBuffer
-  System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, p 0, p $PfBuffer, *i $PfSize .R5) i .R3'
-  ${If} $R3 != 0
+  ; The list grows whenever a program schedules an operation, this installer among them: read
+  ; with the size it has now, and again with the new one for as long as it has outgrown the
+  ; buffer (ERROR_MORE_DATA).
+  ${Do}
+    System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, *i .R4, p 0, *i 0 R5) i .R3'
+    StrCpy $PfError $R3
+    ${If} $R3 != 0
+      Return
+    ${EndIf}
+    ${If} $R4 != 7
+      StrCpy $PfError 13
+      Return
+    ${EndIf}
+    ; Zeroed, with room past the end for one read of the longest string: a list written
+    ; without its terminators still ends there.
+    IntOp $R6 ${NSIS_MAX_STRLEN} * 2
+    IntOp $R6 $R6 + $R5
+    IntOp $R6 $R6 + 8
+    System::Alloc $R6
+    Pop $PfBuffer
+    System::Call 'advapi32::RegQueryValueExW(p $PfKey, w "PendingFileRenameOperations", p 0, p 0, p $PfBuffer, *i R5 R5) i .R3'
+    StrCpy $PfError $R3
+    ${If} $R3 == 0
+      ${Break}
+    ${EndIf}
     System::Free $PfBuffer
     StrCpy $PfBuffer 0
-  ${EndIf}
+  ${LoopWhile} $R3 == 234
+  StrCpy $PfSize $R5
   IntPtrOp $PfEnd $PfBuffer + $PfSize
 FunctionEnd
 
@@ -332,6 +360,9 @@ Function DropPendingTargets
   Push 3
   Call LoadPending
   ${If} $PfBuffer == 0
+    ${If} $PfError != 2
+      DetailPrint "Could not read Windows' list of restart operations ($PfError)"
+    ${EndIf}
     Call ClosePending
     Return
   ${EndIf}
@@ -379,21 +410,74 @@ Function DropPendingTargets
     ${If} $R3 == 0
       DetailPrint "Took $R7 restart operations on this installation's files off Windows' list"
     ${Else}
-      DetailPrint "Could not take the restart operations on this installation's files off Windows' list ($R3)"
+      ; The next restart would take files just installed: not a success.
+      DetailPrint "Could not rewrite Windows' list of restart operations ($R3): $R7 of them would remove this installation's files at the next restart"
+      SetErrorLevel 5
     ${EndIf}
   ${EndIf}
   System::Free $PfOut
   Call ClosePending
 FunctionEnd
 
+; $R0 = the identity of the file named on the stack (its volume and file index), "" when it
+; cannot be opened.
+Function FileIdentity
+  Exch $R1
+  StrCpy $R0 ""
+  System::Alloc 52
+  Pop $R3
+  System::Call 'kernel32::CreateFileW(w R1, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .R2'
+  System::Call 'kernel32::GetFileInformationByHandle(p R2, p R3) i .R4'
+  ${If} $R4 != 0
+    ; BY_HANDLE_FILE_INFORMATION: dwVolumeSerialNumber at 28, nFileIndexHigh and Low at 44.
+    System::Call '*$R3(i, i, i, i, i, i, i, i .R4, i, i, i, i .R5, i .R6)'
+    StrCpy $R0 "$R4:$R5:$R6"
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p R2)'
+  System::Free $R3
+  Pop $R1
+FunctionEnd
+
+; One installer or uninstaller at a time, of either build: two at once would each undo or remove
+; what the other has just written. The mutex is held until the process ends; a second one exits
+; 7 having changed nothing.
+!macro OneAtATime
+  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Global\TalvexDXWheelSetup") p .R0 ?e'
+  Pop $R1
+  ${If} $R0 == 0
+  ${OrIf} $R1 == 183
+    MessageBox MB_OK|MB_ICONSTOP "The wheel software is being installed or removed by another program. Let it finish, then try again." /SD IDOK
+    SetErrorLevel 7
+    Quit
+  ${EndIf}
+!macroend
+
 Function .onInit
   ; The shortcut is for every user of the machine, like the libraries.
   SetShellVarContext all
 !if "${ARCH}" == "x86"
+  ; 64-bit Windows that runs x64 programs has the x64 installer. Windows 10 on ARM runs x86
+  ; programs but no x64 ones: there the x86 libraries are all a game can load, and this installer
+  ; puts them where x86 programs look (the system folder and registry view of a 32-bit program,
+  ; which Windows redirects to SysWOW64 and the 32-bit view). Windows 11 on ARM runs x64
+  ; programs, and says so through GetMachineTypeAttributes, which Windows 10 lacks.
   ${If} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "This installer is for 32-bit Windows; on 64-bit Windows run TalvexDX-Setup-${VERSION}-x64.exe." /SD IDOK
-    SetErrorLevel 4
-    Quit
+    StrCpy $R1 0
+    ${If} ${IsNativeARM64}
+      System::Call 'kernel32::GetMachineTypeAttributes(i 0x8664, *i 0 R1) i .R0'
+      ${If} $R0 != 0
+        StrCpy $R1 0
+      ${EndIf}
+      IntOp $R1 $R1 & 1
+      ${If} $R1 == 0
+        StrCpy $R1 arm
+      ${EndIf}
+    ${EndIf}
+    ${If} $R1 != arm
+      MessageBox MB_OK|MB_ICONSTOP "This installer is for 32-bit Windows; on 64-bit Windows run TalvexDX-Setup-${VERSION}-x64.exe." /SD IDOK
+      SetErrorLevel 4
+      Quit
+    ${EndIf}
   ${EndIf}
 !endif
   UserInfo::GetAccountType
@@ -403,6 +487,7 @@ Function .onInit
     SetErrorLevel 740
     Quit
   ${EndIf}
+  !insertmacro OneAtATime
 
   ; An installation already there: its version decides whether this one may replace it (its
   ; folder is used through InstallDirRegKey).
@@ -438,6 +523,10 @@ Function .onInit
 !ifdef X64
   ${If} ${IsNativeARM64}
     MessageBox MB_OK|MB_ICONINFORMATION "This is Windows on ARM: x64 and x86 games will find the wheel's force feedback, but the Game Controllers control panel cannot show the wheel's property sheet here." /SD IDOK
+  ${EndIf}
+!else
+  ${If} ${IsNativeARM64}
+    MessageBox MB_OK|MB_ICONINFORMATION "This is Windows on ARM: x86 games will find the wheel's force feedback, but the Game Controllers control panel cannot show the wheel's property sheet here." /SD IDOK
   ${EndIf}
 !endif
 FunctionEnd
@@ -479,6 +568,13 @@ Section "Install"
 
   ClearErrors
   SetOutPath "$INSTDIR"
+  ; The folder by its long name (/D= may give it in 8.3 form), as the listing and the shortcut
+  ; should name it and as the comparisons with other paths below expect.
+  System::Call 'kernel32::GetLongPathNameW(w "$INSTDIR", w .R0, i ${NSIS_MAX_STRLEN}) i .R1'
+  ${If} $R1 > 0
+  ${AndIf} $R1 < ${NSIS_MAX_STRLEN}
+    StrCpy $INSTDIR $R0
+  ${EndIf}
   !insertmacro SetAside "$INSTDIR\uninstall.exe" $PrevUninstaller
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro CheckErrors "Writing the uninstaller"
@@ -570,14 +666,25 @@ Section "Install"
   Call DropPendingTargets
 
   ; Installed into another folder (/D=) than the one before: the old folder's uninstaller and
-  ; wheel checks would be orphans of the one listing, so they go.
+  ; wheel checks would be orphans of the one listing, so they go. A folder has more than one
+  ; name (8.3, other letter case, a link), so "another" means that its uninstaller is another
+  ; file than the one just written, never merely another string.
   ${If} $PrevLocation != ""
   ${AndIf} $PrevLocation != $INSTDIR
   ${AndIf} ${FileExists} "$PrevLocation\uninstall.exe"
-    Delete /REBOOTOK "$PrevLocation\uninstall.exe"
-    Delete /REBOOTOK "$PrevLocation\wheel-check.exe"
-    Delete /REBOOTOK "$PrevLocation\wheel-check-32.exe"
-    RMDir "$PrevLocation"
+    Push "$INSTDIR\uninstall.exe"
+    Call FileIdentity
+    StrCpy $R7 $R0
+    Push "$PrevLocation\uninstall.exe"
+    Call FileIdentity
+    ${If} $R0 != ""
+    ${AndIf} $R7 != ""
+    ${AndIf} $R0 != $R7
+      Delete /REBOOTOK "$PrevLocation\uninstall.exe"
+      Delete /REBOOTOK "$PrevLocation\wheel-check.exe"
+      Delete /REBOOTOK "$PrevLocation\wheel-check-32.exe"
+      RMDir "$PrevLocation"
+    ${EndIf}
   ${EndIf}
 SectionEnd
 
@@ -627,6 +734,7 @@ Var Pending
 
 Function un.onInit
   SetShellVarContext all
+  !insertmacro OneAtATime
   SetRegView ${NATIVE_VIEW}
   StrCpy $Failed 0
   StrCpy $Pending 0
@@ -658,10 +766,10 @@ FunctionEnd
 !macroend
 
 !macro RemoveClasses
-  DeleteRegKey HKCR "CLSID\${VELQUIN_CLSID}"
-  DeleteRegKey HKCR "CLSID\${DRAVIK_CLSID}"
-  !insertmacro KeyGone HKCR "CLSID\${VELQUIN_CLSID}"
-  !insertmacro KeyGone HKCR "CLSID\${DRAVIK_CLSID}"
+  DeleteRegKey HKLM "${CLASSES}\${VELQUIN_CLSID}"
+  DeleteRegKey HKLM "${CLASSES}\${DRAVIK_CLSID}"
+  !insertmacro KeyGone HKLM "${CLASSES}\${VELQUIN_CLSID}"
+  !insertmacro KeyGone HKLM "${CLASSES}\${DRAVIK_CLSID}"
 !macroend
 
 !macro KeyGone ROOT KEY
@@ -728,7 +836,7 @@ Section "Uninstall"
     !insertmacro RemoveFile "$INSTDIR\uninstall.exe"
   ${EndIf}
   ; A folder that another program holds (a "Check the wheel" window open in it) goes at the next
-  ; restart and says so; one that still has something else in it is left.
+  ; restart and says so; one that still has something else in it is left, silently.
   RMDir "$INSTDIR"
   ${If} ${FileExists} "$INSTDIR\*.*"
     StrCpy $R4 ""
@@ -756,17 +864,19 @@ Section "Uninstall"
         StrCpy $R6 0
       ${EndIf}
     ${EndIf}
-    ClearErrors
-    ${If} $R4 == ""
-      RMDir /REBOOTOK "$INSTDIR"
-    ${EndIf}
     ${If} $R4 != ""
-    ${OrIf} ${Errors}
-      DetailPrint "Could not remove $INSTDIR"
-      IntOp $Failed $Failed + 1
-    ${ElseIf} $R6 == 1
-      DetailPrint "$INSTDIR is in use: it goes at the next restart"
-      IntOp $Pending $Pending + 1
+      ; Another program's files: the folder is theirs too, and is no failure of ours.
+      DetailPrint "$INSTDIR holds other files ($R4): it stays"
+    ${Else}
+      ClearErrors
+      RMDir /REBOOTOK "$INSTDIR"
+      ${If} ${Errors}
+        DetailPrint "Could not remove $INSTDIR"
+        IntOp $Failed $Failed + 1
+      ${ElseIf} $R6 == 1
+        DetailPrint "$INSTDIR is in use: it goes at the next restart"
+        IntOp $Pending $Pending + 1
+      ${EndIf}
     ${EndIf}
   ${EndIf}
   ${If} $Pending != 0
