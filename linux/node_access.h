@@ -5,9 +5,9 @@ namespace rumble {
 
 // What to do when a node cannot be opened for want of permission.
 inline constexpr const char* kRuleAdvice =
-    "install the udev rule 70-talvex-rumble.rules (into /usr/lib/udev/rules.d or "
-    "/etc/udev/rules.d; it gives group talvex-rumble the wheel's hidraw and input nodes and "
+    "install the udev rule 60-talvex-rumble.rules (into /usr/lib/udev/rules.d or "
+    "/etc/udev/rules.d; it gives the user talvex-rumble the wheel's hidraw and event nodes and "
     "/dev/uinput), run 'udevadm control --reload-rules && udevadm trigger', and run the service "
-    "in group talvex-rumble (its systemd unit does), or as root";
+    "as the user talvex-rumble (its systemd unit does), or as root";
 
 }  // namespace rumble

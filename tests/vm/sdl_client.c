@@ -4,6 +4,7 @@
  *
  *   sdl-client rumble LOW HIGH MS   SDL_GameControllerRumble (LOW, HIGH 0..65535), then waits
  *                                   until it has ended
+ *   sdl-client list                 every joystick SDL lists, as a game's controller menu would
  *   sdl-client haptic               SDL_HAPTIC_SINE (period 200 ms, magnitude 16384, 1000 ms),
  *                                   then SDL_HAPTIC_CONSTANT (level 24576, 600 ms)
  * Prints each step with SDL_GetTicks() times; exit status 0 when SDL did every step. With
@@ -133,10 +134,34 @@ static int Haptic(int index) {
     return 0;
 }
 
+static int List(void) {
+    if (SDL_Init(SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
+        return Fail("SDL_Init");
+    }
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+        SDL_Joystick* joystick = SDL_JoystickOpen(i);
+        if (joystick == NULL) {
+            printf("joystick %d: \"%s\" (cannot be opened: %s)\n", i, SDL_JoystickNameForIndex(i),
+                   SDL_GetError());
+            continue;
+        }
+        printf("joystick %d: \"%s\" %04x:%04x%s\n", i, SDL_JoystickName(joystick),
+               SDL_JoystickGetVendor(joystick), SDL_JoystickGetProduct(joystick),
+               SDL_JoystickIsHaptic(joystick) == SDL_TRUE ? ", force feedback" : "");
+        SDL_JoystickClose(joystick);
+    }
+    printf("joysticks: %d\n", SDL_NumJoysticks());
+    SDL_Quit();
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "list") == 0) {
+        return List();
+    }
     int rumble = argc == 5 && strcmp(argv[1], "rumble") == 0;
     if (!rumble && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
-        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | haptic\n");
+        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | haptic | list\n");
         return 2;
     }
     if (SDL_Init(rumble ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
