@@ -367,7 +367,7 @@ static void Mark(const char* name, const char* what) {
 
 static void Event(int fd, unsigned short type, unsigned short code, int value);
 
-/* The parameters are what tests/vm/expected/effect-*.json say in DirectInput's terms. */
+/* tests/vm/expected/effect-*.json are what a Windows game sends for the same forces. */
 static int Effects(int argc, char** argv) {
     if (argc != 3) {
         return Fail("%s", "effects needs NODE");
@@ -383,13 +383,13 @@ static int Effects(int argc, char** argv) {
         short magnitude, offset, end;
         unsigned short attack, attackLevel, fade, fadeLevel;
     } const kEffects[] = {
-        /* Up (0x8000) is along the first axis: motor A, whose report byte shows the level. */
-        {"ramp", FF_RAMP, 0, 0x8000, 0, 800, -0x4000, 0, 0x7FFF, 0, 0, 0, 0},
-        {"square", FF_PERIODIC, FF_SQUARE, 0x8000, 200, 700, 0x6000, 0, 0, 0, 0, 0, 0},
-        /* 0x2000: between down and left, both motors. */
+        /* Forces on the wheel, right (0xC000) and left (0x4000); 0x2000 points between down and
+         * left, off the wheel's axis. */
+        {"ramp", FF_RAMP, 0, 0xC000, 0, 800, -0x4000, 0, 0x7FFF, 0, 0, 0, 0},
+        {"square", FF_PERIODIC, FF_SQUARE, 0x4000, 200, 700, 0x6000, 0, 0, 0, 0, 0, 0},
         {"triangle", FF_PERIODIC, FF_TRIANGLE, 0x2000, 300, 700, 0x7FFF, 0, 0, 200, 0, 0, 0},
-        {"saw-up", FF_PERIODIC, FF_SAW_UP, 0x8000, 250, 600, 0x7FFF, 0, 0, 0, 0, 300, 0},
-        {"saw-down", FF_PERIODIC, FF_SAW_DOWN, 0x8000, 250, 600, 0x5000, 0x2000, 0, 0, 0, 0, 0},
+        {"saw-up", FF_PERIODIC, FF_SAW_UP, 0xC000, 250, 600, 0x7FFF, 0, 0, 0, 0, 300, 0},
+        {"saw-down", FF_PERIODIC, FF_SAW_DOWN, 0x4000, 250, 600, 0x5000, 0x2000, 0, 0, 0, 0, 0},
     };
     int status = 0;
     for (size_t i = 0; i < sizeof(kEffects) / sizeof(kEffects[0]); ++i) {
