@@ -12,7 +12,7 @@ constexpr int64_t kEvdevFull = 0x7FFF;
 constexpr int64_t kDiFull = 10000;
 // FF_RUMBLE's magnitudes and FF_GAIN are unsigned 16-bit.
 constexpr int64_t kEvdevUnsignedFull = 0xFFFF;
-// Hundredths of a degree in a turn, and evdev's 16-bit turn.
+// A periodic phase: DirectInput's whole period is 36000, evdev's 0x10000.
 constexpr int64_t kDiTurn = 36000;
 constexpr int64_t kEvdevTurn = 0x10000;
 
@@ -25,20 +25,24 @@ int64_t Clamp(int64_t v, int64_t lo, int64_t hi) {
     return v < lo ? lo : v > hi ? hi : v;
 }
 
-// The two motors as the driver's axes: object IDs of absolute axes 0 and 1, which it spreads
-// an effect over (axis 0 is motor A, axis 1 motor B).
-void SetAxes(CoreEffect& e) {
-    e.axes[0] = DIDFT_ABSAXIS | DIDFT_MAKEINSTANCE(0);
-    e.axes[1] = DIDFT_ABSAXIS | DIDFT_MAKEINSTANCE(1);
-}
+// The wheel's axes as the driver's object IDs: absolute axis 0 (X, steering) and 1 (Y).
+constexpr DWORD kAxisX = DIDFT_ABSAXIS | DIDFT_MAKEINSTANCE(0);
+constexpr DWORD kAxisY = DIDFT_ABSAXIS | DIDFT_MAKEINSTANCE(1);
 
-// What every effect shares: two axes with a polar direction, the replay times and no trigger.
+// Where an evdev effect goes on the motors. The wheel's one force axis is its steering axis, and
+// a Windows game sends every force for it as a one-axis X effect, which the driver plays on both
+// motors at the effect's level (motor A by level, motor B on). So every force effect, whatever its
+// direction, becomes that one-axis X effect with Cartesian direction {1}: the evdev direction
+// (SDL's Cartesian {1, 0} arrives as 0x3FFF, fftest's "along X" as 0x4000, Wine's as 0x402D)
+// only says which way a force pushes, which a vibration cannot show, and on Windows a one-axis
+// effect gives the same bytes for either sign. The kernel's own rumble emulation does the same:
+// a periodic effect drives both motors at its magnitude whatever its direction. FF_RUMBLE alone
+// stays per motor (see MapEffect).
 void SetCommon(const ff_effect& in, CoreEffect& e) {
-    SetAxes(e);
-    // Polar: direction[0] is the angle, the last entry of a polar direction is 0.
-    e.flags = DIEFF_OBJECTIDS | DIEFF_POLAR;
-    e.direction[0] = MapDirection(in.direction);
-    e.direction[1] = 0;
+    e.axisCount = 1;
+    e.axes[0] = kAxisX;
+    e.flags = DIEFF_OBJECTIDS | DIEFF_CARTESIAN;
+    e.direction[0] = 1;
     e.duration = MapDuration(in.replay.length);
     // Carried for the record; the driver ignores a start delay, so the service itself starts the
     // effect that much later.
@@ -114,7 +118,7 @@ DIEFFECT CoreEffect::Params() const {
     p.dwGain = static_cast<DWORD>(kDiFull);
     p.dwTriggerButton = DIEB_NOTRIGGER;
     p.dwTriggerRepeatInterval = 0;
-    p.cAxes = 2;
+    p.cAxes = axisCount;
     p.rgdwAxes = const_cast<DWORD*>(axes);
     p.rglDirection = const_cast<LONG*>(direction);
     p.lpEnvelope = hasEnvelope ? const_cast<DIENVELOPE*>(&envelope) : nullptr;
@@ -131,14 +135,6 @@ DIEFFECT CoreEffect::Params() const {
     }
     p.dwStartDelay = startDelay;
     return p;
-}
-
-LONG MapDirection(uint16_t direction) {
-    // evdev: 0 = down, 0x4000 = left, 0x8000 = up, 0xC000 = right; DirectInput polar: 0 = north
-    // (up), 9000 = east (right), 18000 = south. Both turn the same way (down, left, up: up,
-    // right, down), half a turn apart.
-    const int64_t hundredths = RoundDiv(int64_t{direction} * kDiTurn, kEvdevTurn);
-    return static_cast<LONG>((hundredths + kDiTurn / 2) % kDiTurn);
 }
 
 LONG MapLevel(int32_t level) {
@@ -216,15 +212,16 @@ bool MapEffect(const ff_effect& in, MappedEffect* out) {
         }
         case FF_RUMBLE: {
             // Motor A feels exactly strong_magnitude and motor B exactly weak_magnitude: one
-            // constant force per motor, each with a Cartesian direction along its own axis, so
-            // that neither leaks into the other. Both play and stop together.
+            // two-axis constant force per motor, each with a Cartesian direction along its own
+            // axis, so that neither leaks into the other. Both play and stop together.
             const uint16_t magnitudes[2] = {in.u.rumble.strong_magnitude,
                                             in.u.rumble.weak_magnitude};
             for (int motor = 0; motor < 2; ++motor) {
                 CoreEffect& part = out->parts[motor];
                 SetCommon(in, part);
                 part.type = dravik::EffectConstant;
-                part.flags = DIEFF_OBJECTIDS | DIEFF_CARTESIAN;
+                part.axisCount = 2;
+                part.axes[1] = kAxisY;
                 part.direction[0] = motor == 0 ? 1 : 0;
                 part.direction[1] = motor == 1 ? 1 : 0;
                 part.constant.lMagnitude = static_cast<LONG>(

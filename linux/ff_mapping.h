@@ -17,6 +17,7 @@ struct CoreEffect {
     DWORD flags = 0;
     DWORD duration = 0;
     DWORD startDelay = 0;
+    DWORD axisCount = 0;
     DWORD axes[2] = {};
     LONG direction[2] = {};
     bool hasEnvelope = false;
@@ -46,7 +47,6 @@ bool MapEffect(const ff_effect& in, MappedEffect* out);
 DWORD MapGain(int32_t value);
 
 // The pieces, exposed for the table test.
-LONG MapDirection(uint16_t direction);
 LONG MapLevel(int32_t level);
 DWORD MapEnvelopeLevel(uint16_t level);
 DWORD MapDuration(uint16_t lengthMs);

@@ -29,7 +29,16 @@ int ToFd(HANDLE handle) {
 }  // namespace
 
 HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose)
-    : log_(std::move(log)), verbose_(verbose) {}
+    : log_(std::move(log)),
+      verbose_(verbose),
+      writer_([this](int fd, const uint8_t report[4]) { return Write(fd, report); },
+              [this](int fd) {
+                  {
+                      std::lock_guard<std::mutex> lock(openMutex_);
+                      open_.erase(fd);
+                  }
+                  close(fd);
+              }) {}
 
 void HidrawLink::Log(const std::string& text) {
     if (log_) {
@@ -87,11 +96,13 @@ HANDLE HidrawLink::Open(const char* path) {
         return nullptr;
     }
     failedNode_.clear();
+    std::lock_guard<std::mutex> lock(openMutex_);
     open_[fd] = path;
     return ToHandle(fd);
 }
 
-std::string HidrawLink::NodeOf(HANDLE device) const {
+std::string HidrawLink::NodeOf(HANDLE device) {
+    std::lock_guard<std::mutex> lock(openMutex_);
     const auto it = open_.find(ToFd(device));
     return it == open_.end() ? std::string("?") : it->second;
 }
@@ -119,20 +130,25 @@ uint8_t HidrawLink::ReportId(HANDLE device) {
 bool HidrawLink::SendFeature(HANDLE device, const uint8_t* report, uint32_t length) {
     uint8_t buffer[4] = {};
     std::memcpy(buffer, report, length < sizeof buffer ? length : sizeof buffer);
-    const int result = ioctl(ToFd(device), HIDIOCSFEATURE(sizeof buffer), buffer);
+    return writer_.Post(ToFd(device), buffer);
+}
+
+bool HidrawLink::Write(int fd, const uint8_t report[4]) {
+    uint8_t buffer[4];
+    std::memcpy(buffer, report, sizeof buffer);
+    const int result = ioctl(fd, HIDIOCSFEATURE(sizeof buffer), buffer);
     if (verbose_) {
         char text[64];
         std::snprintf(text, sizeof text, "report %02x %02x %02x %02x", buffer[0], buffer[1],
                       buffer[2], buffer[3]);
-        Log(NodeOf(device) + ": " + text + (result < 0 ? " failed" : ""));
+        Log(NodeOf(ToHandle(fd)) + ": " + text + (result < 0 ? " failed" : ""));
     }
     return result >= 0;
 }
 
 void HidrawLink::Close(HANDLE device) {
-    const int fd = ToFd(device);
-    open_.erase(fd);
-    close(fd);
+    // Closed by the writer once what is waiting for it is sent.
+    writer_.Release(ToFd(device));
 }
 
 }  // namespace rumble

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "common/services.h"
+#include "linux/report_writer.h"
 
 namespace rumble {
 
@@ -22,20 +24,27 @@ class HidrawLink final : public wheel::DeviceLink {
     void FindDevicePath(uint32_t joystickId, char* path, size_t size) override;
     HANDLE Open(const char* path) override;
     uint8_t ReportId(HANDLE device) override;
+    // Leaves the report to the writer thread and returns at once: false only when an earlier
+    // report to this descriptor found the wheel gone.
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
     void Close(HANDLE device) override;
 
   private:
     void Log(const std::string& text);
-    std::string NodeOf(HANDLE device) const;
+    std::string NodeOf(HANDLE device);
+    // The writer thread's send.
+    bool Write(int fd, const uint8_t report[4]);
 
     std::function<void(const std::string&)> log_;
     bool verbose_;
     std::map<uint32_t, std::string> nodes_;
-    // Open descriptors and their nodes, for the messages.
+    // Open descriptors and their nodes, for the messages of both threads.
+    std::mutex openMutex_;
     std::map<int, std::string> open_;
     // The node whose open failed last, so a tick that retries it every 25 ms says so once.
     std::string failedNode_;
+    // Last: it ends, flushing, before what its thread uses goes.
+    ReportWriter writer_;
 };
 
 }  // namespace rumble

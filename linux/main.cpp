@@ -11,8 +11,8 @@
 //     --config FILE  the intensity file (default /etc/talvex-rumble.conf): "amplify = N",
 //                    N from 0 (silent) to 1500, 1000 unchanged; read at every effect start
 //     --help         this text, exit 0
-//   Exit codes: 0 stopped by SIGTERM or SIGINT (after an all-off report to every wheel),
-//   1 cannot start (libudev, the timer), 2 bad arguments.
+//   Exit codes: 0 stopped by SIGTERM, SIGINT, SIGHUP or SIGQUIT (after an all-off report to every
+//   wheel), 1 cannot start (libudev, the timer), 2 bad arguments.
 //
 // What it logs (one line each, "talvex-rumble: ..."): "wheel N found: <name>, hidraw
 // /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
@@ -67,7 +67,8 @@ void Usage(FILE* out) {
                  "  --verbose      log every report sent and every ignored request\n"
                  "  --config FILE  the intensity file (default %s):\n"
                  "                 amplify = N   (0 silent .. 1000 unchanged .. 1500)\n"
-                 "  --help         this text\n",
+                 "  --help         this text\n"
+                 "SIGTERM, SIGINT, SIGHUP and SIGQUIT turn every wheel's motors off and end it.\n",
                  kDefaultConfig);
 }
 
@@ -143,6 +144,10 @@ class Service {
         sigemptyset(&signals);
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGINT);
+        // A closed terminal (SIGHUP) and Ctrl+\ (SIGQUIT) end it as well, and never with a motor
+        // left running.
+        sigaddset(&signals, SIGHUP);
+        sigaddset(&signals, SIGQUIT);
         sigprocmask(SIG_BLOCK, &signals, nullptr);
         signal(SIGPIPE, SIG_IGN);
         const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);

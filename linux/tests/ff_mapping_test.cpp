@@ -1,7 +1,6 @@
 // The mapping from the kernel's effects to the driver's DIEFFECT, field by field, with the
-// numbers worked out by hand from the two conventions (evdev: 0x7FFF levels, ms, a 16-bit angle
-// with 0 = down and 0x4000 = left; DirectInput: 10000 levels, µs, polar hundredths of a degree
-// with 0 = north and 9000 = east).
+// numbers worked out by hand from the two conventions (evdev: 0x7FFF levels, ms; DirectInput:
+// 10000 levels, µs).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,22 +15,6 @@ using rumble::MapEffect;
 using rumble::MappedEffect;
 
 TEST(FfMapping, ScalarConversions) {
-    const struct {
-        uint16_t evdev;
-        LONG polar;
-    } directions[] = {
-        {0x0000, 18000},  // down: from the south
-        {0x4000, 27000},  // left: west
-        {0x8000, 0},      // up: north
-        {0xC000, 9000},   // right: east
-        {0x6000, 31500},  // 135° evdev, between left and up: north-west
-        {0x2000, 22500},  // 45°: south-west
-        {0xFFFF, 17999},  // just short of a whole turn: rounded to the hundredth
-        {0x0001, 18001},
-    };
-    for (const auto& d : directions) {
-        EXPECT_EQ(rumble::MapDirection(d.evdev), d.polar) << std::hex << d.evdev;
-    }
     const struct {
         int32_t evdev;
         LONG di;
@@ -106,7 +89,6 @@ TEST(FfMapping, EveryFieldOfEachType) {
         ff_effect in;
         DWORD type;
         DWORD duration;
-        LONG direction;
         bool envelope;
         DIENVELOPE env;
         DWORD specificSize;
@@ -118,7 +100,6 @@ TEST(FfMapping, EveryFieldOfEachType) {
          constant,
          dravik::EffectConstant,
          1500000,
-         27000,
          true,
          {sizeof(DIENVELOPE), 2500, 100000, 10000, 200000},
          sizeof(DICONSTANTFORCE),
@@ -129,7 +110,6 @@ TEST(FfMapping, EveryFieldOfEachType) {
          ramp,
          dravik::EffectRamp,
          INFINITE,
-         27000,
          false,
          {},
          sizeof(DIRAMPFORCE),
@@ -140,7 +120,6 @@ TEST(FfMapping, EveryFieldOfEachType) {
          sine,
          dravik::EffectSine,
          1500000,
-         27000,
          true,
          {sizeof(DIENVELOPE), 0, 0, 0, 300000},
          sizeof(DIPERIODIC),
@@ -151,7 +130,6 @@ TEST(FfMapping, EveryFieldOfEachType) {
          square,
          dravik::EffectSquare,
          1500000,
-         27000,
          true,
          {sizeof(DIENVELOPE), 0, 0, 0, 300000},
          sizeof(DIPERIODIC),
@@ -162,24 +140,13 @@ TEST(FfMapping, EveryFieldOfEachType) {
          saw,
          dravik::EffectSawtoothUp,
          1500000,
-         27000,
          true,
          {sizeof(DIENVELOPE), 0, 0, 0, 300000},
          sizeof(DIPERIODIC),
          {},
          {},
          {10000, -2500, 9000, 250000}},
-        {"spring: no parameters",
-         spring,
-         dravik::EffectSpring,
-         1500000,
-         27000,
-         false,
-         {},
-         0,
-         {},
-         {},
-         {}},
+        {"spring: no parameters", spring, dravik::EffectSpring, 1500000, false, {}, 0, {}, {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -190,16 +157,10 @@ TEST(FfMapping, EveryFieldOfEachType) {
         const DIEFFECT p = core.Params();
         EXPECT_EQ(core.type, c.type);
         EXPECT_EQ(p.dwSize, sizeof(DIEFFECT));
-        EXPECT_EQ(p.dwFlags, DIEFF_OBJECTIDS | DIEFF_POLAR);
         EXPECT_EQ(p.dwDuration, c.duration);
         EXPECT_EQ(p.dwStartDelay, 40000u);
         EXPECT_EQ(p.dwGain, 10000u);
         EXPECT_EQ(p.dwTriggerButton, DIEB_NOTRIGGER);
-        ASSERT_EQ(p.cAxes, 2u);
-        EXPECT_EQ(p.rgdwAxes[0], 0x002u);
-        EXPECT_EQ(p.rgdwAxes[1], 0x102u);
-        EXPECT_EQ(p.rglDirection[0], c.direction);
-        EXPECT_EQ(p.rglDirection[1], 0);
         ASSERT_EQ(p.lpEnvelope != nullptr, c.envelope);
         if (c.envelope) {
             EXPECT_EQ(std::memcmp(p.lpEnvelope, &c.env, sizeof c.env), 0)
@@ -225,6 +186,29 @@ TEST(FfMapping, EveryFieldOfEachType) {
     }
 }
 
+// Whatever way a force points, it is the one-axis X effect a Windows wheel game sends: the X axis
+// alone, Cartesian {1}.
+TEST(FfMapping, EveryDirectionIsAOneAxisXEffect) {
+    const uint16_t directions[] = {0x0000, 0x3FFF, 0x4000, 0x402D, 0x6000, 0x8000, 0xC000, 0xFFFF};
+    const uint16_t types[] = {FF_CONSTANT, FF_RAMP, FF_PERIODIC, FF_SPRING, FF_DAMPER};
+    for (uint16_t type : types) {
+        for (uint16_t direction : directions) {
+            SCOPED_TRACE(testing::Message() << "type " << type << " direction " << direction);
+            ff_effect e = Base(type);
+            e.direction = direction;
+            e.u.periodic.waveform = FF_SINE;
+            MappedEffect mapped;
+            ASSERT_TRUE(MapEffect(e, &mapped));
+            ASSERT_EQ(mapped.count, 1u);
+            const DIEFFECT p = mapped.parts[0].Params();
+            EXPECT_EQ(p.dwFlags, DIEFF_OBJECTIDS | DIEFF_CARTESIAN);
+            ASSERT_EQ(p.cAxes, 1u);
+            EXPECT_EQ(p.rgdwAxes[0], 0x002u);
+            EXPECT_EQ(p.rglDirection[0], 1);
+        }
+    }
+}
+
 TEST(FfMapping, RumbleIsOneConstantForcePerMotor) {
     ff_effect rumble = Base(FF_RUMBLE);
     rumble.u.rumble.strong_magnitude = 0xC000;
@@ -239,6 +223,9 @@ TEST(FfMapping, RumbleIsOneConstantForcePerMotor) {
         EXPECT_EQ(mapped.parts[motor].type, dravik::EffectConstant);
         EXPECT_EQ(p.dwFlags, DIEFF_OBJECTIDS | DIEFF_CARTESIAN);
         EXPECT_EQ(p.dwDuration, 1500000u);
+        ASSERT_EQ(p.cAxes, 2u);
+        EXPECT_EQ(p.rgdwAxes[0], 0x002u);
+        EXPECT_EQ(p.rgdwAxes[1], 0x102u);
         // Along its own axis only.
         EXPECT_EQ(p.rglDirection[0], motor == 0 ? 1 : 0);
         EXPECT_EQ(p.rglDirection[1], motor == 1 ? 1 : 0);

@@ -1,8 +1,10 @@
 // The same effect through the Linux service and through the Windows effect player gives the same
 // reports. Each case is a client's requests to the wheel's uinput device (uploads, plays, stops,
-// erasures, gain) and, written by hand from the two conventions, the DirectInput script a game
-// would play for the same effect; the service's bridge runs with a virtual clock and a recording
-// wheel, the player runs the script, and the two report lists must be equal row for row.
+// erasures, gain) and, written by hand, the DirectInput calls a Windows game makes for the same
+// intent: a force on the wheel is a one-axis X effect there, pushing left by a negative direction
+// or magnitude, and a rumble is one effect per motor; the service's bridge runs with a virtual
+// clock and a recording wheel, the player runs the script, and the two report lists must be equal
+// row for row.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -81,15 +83,20 @@ ClientStep Gain(uint32_t at, int32_t gain) {
     return {at, Do::Gain, {}, FF_GAIN, gain};
 }
 
-// The DirectInput side: DIEFF_OBJECTIDS | DIEFF_POLAR (33) or | DIEFF_CARTESIAN (17) on the two
-// motor axes, full effect gain, no trigger.
-std::string DiEffect(int flags, const std::string& duration, const std::string& direction,
-                     const std::string& params, const std::string& envelope = "") {
-    return "{\"flags\": " + std::to_string(flags) + ", \"duration\": " + duration +
-           ", \"gain\": 10000, \"trigger_button\": 4294967295, \"axes\": [2, 258], "
-           "\"direction\": " +
-           direction + (envelope.empty() ? "" : ", \"envelope\": " + envelope) + ", " + params +
-           "}";
+// The DirectInput side: DIEFF_OBJECTIDS | DIEFF_CARTESIAN (17), full effect gain, no trigger,
+// on the given axes (object IDs: 2 is X, 258 is Y).
+std::string DiEffect(const std::string& axes, const std::string& duration,
+                     const std::string& direction, const std::string& params,
+                     const std::string& envelope = "") {
+    return "{\"flags\": 17, \"duration\": " + duration +
+           ", \"gain\": 10000, \"trigger_button\": 4294967295, \"axes\": " + axes +
+           ", \"direction\": " + direction +
+           (envelope.empty() ? "" : ", \"envelope\": " + envelope) + ", " + params + "}";
+}
+// A force on the wheel: X alone; direction [1] pushes right, [-1] left.
+std::string XEffect(const std::string& duration, const std::string& direction,
+                    const std::string& params, const std::string& envelope = "") {
+    return DiEffect("[2]", duration, direction, params, envelope);
 }
 std::string Download(uint32_t at, int type, const std::string& effect, int handle = 0,
                      int flags = 0) {
@@ -218,47 +225,48 @@ int LoudRows(const std::string& csv) {
 std::vector<Case> Cases() {
     const std::string infinite = "4294967295";
     std::vector<Case> cases;
-    // 135° evdev (between left and up) is north-west, 31500: both motors.
-    cases.push_back({"constant",
-                     {Upload(0, Constant(0, 0x6000, 500, 0x6000)), Play(0, 0)},
-                     Script(700, {Download(0, 0,
-                                           DiEffect(33, "500000", "[31500, 0]",
-                                                    "\"constant\": {\"magnitude\": 7500}")),
-                                  Start(0, 1)}),
-                     700,
-                     "",
-                     {0}});
-    ff_effect ramp = Effect(FF_RAMP, 0, 0x8000, 1000, 100);
+    // SDL's Cartesian {1, 0} arrives as 0x3FFF: a steering force of 0x6000, both motors.
+    cases.push_back(
+        {"constant along X",
+         {Upload(0, Constant(0, 0x3FFF, 500, 0x6000)), Play(0, 0)},
+         Script(700,
+                {Download(0, 0, XEffect("500000", "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(0, 1)}),
+         700,
+         "",
+         {0}});
+    // fftest's "along X" is 0x4000, left: the game pushes left by a negative direction.
+    ff_effect ramp = Effect(FF_RAMP, 0, 0x4000, 1000, 100);
     ramp.u.ramp.start_level = 0x1000;
     ramp.u.ramp.end_level = 0x7FFF;
-    // Up is north, 0: motor A. The delay starts it 100 ms later; a second effect, stopped
-    // before its delay is over, never starts.
-    ff_effect late = Constant(1, 0x8000, 0, 0x7FFF);
+    // The delay starts it 100 ms later; a second effect, stopped before its delay is over, never
+    // starts.
+    ff_effect late = Constant(1, 0xC000, 0, 0x7FFF);
     late.replay.delay = 200;
     cases.push_back(
         {"ramp delayed 100 ms, and a play stopped before its delay",
          {Upload(0, ramp), Upload(0, late), Play(0, 0), Play(0, 1), Stop(100, 1)},
-         Script(1200,
-                {Download(0, 1,
-                          DiEffect(33, "1000000", "[0, 0]",
-                                   "\"ramp\": {\"start\": 1250, \"end\": 10000}")),
-                 Download(0, 0,
-                          DiEffect(33, infinite, "[0, 0]", "\"constant\": {\"magnitude\": 10000}")),
-                 Start(100, 1), Call(100, "StopEffect", 2)}),
+         Script(
+             1200,
+             {Download(0, 1,
+                       XEffect("1000000", "[-1]", "\"ramp\": {\"start\": 1250, \"end\": 10000}")),
+              Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 10000}")),
+              Start(100, 1), Call(100, "StopEffect", 2)}),
          1200,
          "",
          {0, 0}});
+    // Wine turns a Windows game's X force into 0x402D.
     cases.push_back(
         {"sine with attack and fade, phase a quarter",
          {Upload(0,
-                 Periodic(0, FF_SINE, 0x8000, 1000, 100, 0x7FFF, 0, 0x4000, {200, 0, 200, 0x2000})),
+                 Periodic(0, FF_SINE, 0x402D, 1000, 100, 0x7FFF, 0, 0x4000, {200, 0, 200, 0x2000})),
           Play(0, 0)},
          Script(1100, {Download(0, 3,
-                                DiEffect(33, "1000000", "[0, 0]",
-                                         "\"periodic\": {\"magnitude\": 10000, \"offset\": 0, "
-                                         "\"phase\": 9000, \"period\": 100000}",
-                                         "{\"attack_level\": 0, \"attack_time\": 200000, "
-                                         "\"fade_level\": 2500, \"fade_time\": 200000}")),
+                                XEffect("1000000", "[-1]",
+                                        "\"periodic\": {\"magnitude\": 10000, \"offset\": 0, "
+                                        "\"phase\": 9000, \"period\": 100000}",
+                                        "{\"attack_level\": 0, \"attack_time\": 200000, "
+                                        "\"fade_level\": 2500, \"fade_time\": 200000}")),
                        Start(0, 1)}),
          1100,
          "",
@@ -266,41 +274,42 @@ std::vector<Case> Cases() {
     // Upside down is half a period later; played twice.
     cases.push_back(
         {"square, negative magnitude, twice",
-         {Upload(0, Periodic(0, FF_SQUARE, 0x8000, 300, 200, -0x4000, 0, 0)), Play(0, 0, 2)},
+         {Upload(0, Periodic(0, FF_SQUARE, 0xC000, 300, 200, -0x4000, 0, 0)), Play(0, 0, 2)},
          Script(800, {Download(0, 2,
-                               DiEffect(33, "300000", "[0, 0]",
-                                        "\"periodic\": {\"magnitude\": 5000, \"offset\": 0, "
-                                        "\"phase\": 18000, \"period\": 200000}")),
+                               XEffect("300000", "[1]",
+                                       "\"periodic\": {\"magnitude\": 5000, \"offset\": 0, "
+                                       "\"phase\": 18000, \"period\": 200000}")),
                       Start(0, 1, 2)}),
          800,
          "",
          {0}});
-    // 0x9000 is 202.5° evdev, 22.5° past north: 2250. Endless, stopped by the client.
+    // A force pointing off the X axis is still a force on the wheel: a Windows game has no
+    // other axis to send it along. Endless, stopped by the client.
     cases.push_back(
         {"triangle with offset, endless, stopped",
          {Upload(0, Periodic(0, FF_TRIANGLE, 0x9000, 0, 250, 0x5000, 0x1000, 0)), Play(0, 0),
           Stop(500, 0)},
          Script(700, {Download(0, 4,
-                               DiEffect(33, infinite, "[2250, 0]",
-                                        "\"periodic\": {\"magnitude\": 6250, \"offset\": 1250, "
-                                        "\"phase\": 0, \"period\": 250000}")),
+                               XEffect(infinite, "[1]",
+                                       "\"periodic\": {\"magnitude\": 6250, \"offset\": 1250, "
+                                       "\"phase\": 0, \"period\": 250000}")),
                       Start(0, 1), Call(500, "StopEffect", 1)}),
          700,
          "",
          {0}});
     cases.push_back(
         {"saw up, and saw down upside down is saw up",
-         {Upload(0, Periodic(0, FF_SAW_UP, 0x8000, 600, 300, 0x7FFF, 0, 0)),
-          Upload(0, Periodic(1, FF_SAW_DOWN, 0x8000, 600, 300, -0x7FFF, 0, 0)), Play(0, 0),
+         {Upload(0, Periodic(0, FF_SAW_UP, 0x4000, 600, 300, 0x7FFF, 0, 0)),
+          Upload(0, Periodic(1, FF_SAW_DOWN, 0x4000, 600, 300, -0x7FFF, 0, 0)), Play(0, 0),
           Play(300, 1)},
          Script(1000, {Download(0, 5,
-                                DiEffect(33, "600000", "[0, 0]",
-                                         "\"periodic\": {\"magnitude\": 10000, \"offset\": "
-                                         "0, \"phase\": 0, \"period\": 300000}")),
+                                XEffect("600000", "[-1]",
+                                        "\"periodic\": {\"magnitude\": 10000, \"offset\": "
+                                        "0, \"phase\": 0, \"period\": 300000}")),
                        Download(0, 5,
-                                DiEffect(33, "600000", "[0, 0]",
-                                         "\"periodic\": {\"magnitude\": 10000, \"offset\": "
-                                         "0, \"phase\": 0, \"period\": 300000}")),
+                                XEffect("600000", "[-1]",
+                                        "\"periodic\": {\"magnitude\": 10000, \"offset\": "
+                                        "0, \"phase\": 0, \"period\": 300000}")),
                        Start(0, 1), Start(300, 2)}),
          1000,
          "",
@@ -309,37 +318,37 @@ std::vector<Case> Cases() {
     rumble.u.rumble.strong_magnitude = 0xC000;
     rumble.u.rumble.weak_magnitude = 0x8000;
     // One constant force along each motor's axis; both stop together.
-    cases.push_back(
-        {"rumble: strong to motor A, weak to motor B, stopped early",
-         {Upload(0, rumble), Play(0, 0), Stop(300, 0)},
-         Script(500,
-                {Download(0, 0,
-                          DiEffect(17, "400000", "[1, 0]", "\"constant\": {\"magnitude\": 7500}")),
-                 Download(0, 0,
-                          DiEffect(17, "400000", "[0, 1]", "\"constant\": {\"magnitude\": 5000}")),
-                 Start(0, 1), Start(0, 2), Call(300, "StopEffect", 1), Call(300, "StopEffect", 2)}),
-         500,
-         "",
-         {0}});
+    cases.push_back({"rumble: strong to motor A, weak to motor B, stopped early",
+                     {Upload(0, rumble), Play(0, 0), Stop(300, 0)},
+                     Script(500, {Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[1, 0]",
+                                                    "\"constant\": {\"magnitude\": 7500}")),
+                                  Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[0, 1]",
+                                                    "\"constant\": {\"magnitude\": 5000}")),
+                                  Start(0, 1), Start(0, 2), Call(300, "StopEffect", 1),
+                                  Call(300, "StopEffect", 2)}),
+                     500,
+                     "",
+                     {0}});
     // A spring is accepted and silent; the constant beside it plays at gain 0x8000 (5000) and
-    // the file's intensity, 600, and is then updated in place and erased.
+    // the file's intensity, 600, and is then updated in place and erased. A negative level
+    // pushing right is a push to the left.
     ff_effect spring = Effect(FF_SPRING, 1, 0, 0);
     spring.u.condition[0].right_coeff = 0x4000;
     cases.push_back(
         {"gain, intensity file, a spring, an update and an erasure",
-         {Gain(0, 0x8000), Upload(0, Constant(0, 0x8000, 0, 0x7FFF)), Upload(0, spring), Play(0, 0),
-          Play(0, 1), Upload(200, Constant(0, 0x8000, 0, 0x4000)), Erase(400, 0)},
-         Script(600,
-                {"{\"at_ms\": 0, \"call\": \"SetGain\", \"device\": 0, \"gain\": 5000}",
-                 Download(0, 0,
-                          DiEffect(33, infinite, "[0, 0]", "\"constant\": {\"magnitude\": 10000}")),
-                 Download(0, 7, DiEffect(33, infinite, "[18000, 0]", "\"raw\": \"\"")), Start(0, 1),
-                 Start(0, 2),
-                 Download(200, 0,
-                          DiEffect(33, infinite, "[0, 0]", "\"constant\": {\"magnitude\": 5000}"),
-                          1, 1023),
-                 Call(400, "DestroyEffect", 1)},
-                "600"),
+         {Gain(0, 0x8000), Upload(0, Constant(0, 0xC000, 0, -0x7FFF)), Upload(0, spring),
+          Play(0, 0), Play(0, 1), Upload(200, Constant(0, 0xC000, 0, -0x4000)), Erase(400, 0)},
+         Script(
+             600,
+             {"{\"at_ms\": 0, \"call\": \"SetGain\", \"device\": 0, \"gain\": 5000}",
+              Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": -10000}")),
+              Download(0, 7, XEffect(infinite, "[1]", "\"raw\": \"\"")), Start(0, 1), Start(0, 2),
+              Download(200, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": -5000}"), 1,
+                       1023),
+              Call(400, "DestroyEffect", 1)},
+             "600"),
          600,
          "# the owner's setting\namplify = 600\n",
          {0, 0, 0, 0}});

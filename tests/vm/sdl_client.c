@@ -1,6 +1,7 @@
-/* A game's way to the wheel's rumble through Debian's libSDL2, for the VM tier: it opens the first
- * joystick SDL finds that has force feedback and either rumbles it as a game controller or plays
- * a sine, then a constant force, through SDL's haptic API. Linked dynamically, as a game is.
+/* A game's way to the wheel's rumble through Debian's libSDL2, for the VM tier: it lists SDL's
+ * joysticks, takes the first, as a game does, and either rumbles it as a game controller or plays
+ * a sine, then a constant force along X, through SDL's haptic API. Linked dynamically, as a game
+ * is.
  *
  *   sdl-client rumble LOW HIGH MS   SDL_GameControllerRumble (LOW, HIGH 0..65535), then waits
  *                                   until it has ended
@@ -44,10 +45,17 @@ static void Pump(Uint32 ms) {
     }
 }
 
-static int FindForceFeedbackJoystick(void) {
-    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+/* Lists every joystick SDL offers, as a game's device menu would, and takes the first one, as a
+ * game does that picks a wheel for the player: -1 when there is none or it has no force
+ * feedback. */
+static int FirstJoystick(void) {
+    int count = SDL_NumJoysticks();
+    printf("joysticks: %d\n", count);
+    int haptic0 = 0;
+    for (int i = 0; i < count; ++i) {
         SDL_Joystick* joystick = SDL_JoystickOpen(i);
         if (joystick == NULL) {
+            printf("joystick %d: cannot open: %s\n", i, SDL_GetError());
             continue;
         }
         int haptic = SDL_JoystickIsHaptic(joystick) == SDL_TRUE;
@@ -55,11 +63,11 @@ static int FindForceFeedbackJoystick(void) {
                SDL_JoystickGetVendor(joystick), SDL_JoystickGetProduct(joystick),
                haptic ? ", force feedback" : "");
         SDL_JoystickClose(joystick);
-        if (haptic) {
-            return i;
+        if (i == 0) {
+            haptic0 = haptic;
         }
     }
-    return -1;
+    return count > 0 && haptic0 ? 0 : -1;
 }
 
 static int Rumble(int index, Uint16 low, Uint16 high, Uint32 ms) {
@@ -167,9 +175,9 @@ int main(int argc, char** argv) {
     if (SDL_Init(rumble ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
         return Fail("SDL_Init");
     }
-    int index = FindForceFeedbackJoystick();
+    int index = FirstJoystick();
     if (index < 0) {
-        printf("sdl-client: SDL found no joystick with force feedback\n");
+        printf("sdl-client: SDL's first joystick is missing or has no force feedback\n");
         SDL_Quit();
         return 1;
     }

@@ -18,6 +18,11 @@
  *                                 neither fftest nor SDL's calls here play), marking each
  *                                 "effect-TYPE play" and "effect-TYPE stop" in the test wheel's
  *                                 record through the pipe WHEEL_MARKS names
+ *   vm-probe latency NODE PIPE    a game's calls timed, in ms: uploads a rumble, plays it, moves
+ *                                 the wheel 5 times through the test wheel's command PIPE (each
+ *                                 until the service's device NODE shows the move), stops the
+ *                                 rumble and sets the gain 15 times; prints the slowest of each
+ *                                 kind and the close
  *   vm-probe garbage NODE         a client sending what no game should: effect numbers it does
  *                                 not own, absurd periods, lengths and levels, plays of erased
  *                                 effects; exits 0 when the device answered every call (an
@@ -367,7 +372,7 @@ static void Mark(const char* name, const char* what) {
 
 static void Event(int fd, unsigned short type, unsigned short code, int value);
 
-/* The parameters are what tests/vm/expected/effect-*.json say in DirectInput's terms. */
+/* tests/vm/expected/effect-*.json are what a Windows game sends for the same forces. */
 static int Effects(int argc, char** argv) {
     if (argc != 3) {
         return Fail("%s", "effects needs NODE");
@@ -383,13 +388,13 @@ static int Effects(int argc, char** argv) {
         short magnitude, offset, end;
         unsigned short attack, attackLevel, fade, fadeLevel;
     } const kEffects[] = {
-        /* Up (0x8000) is along the first axis: motor A, whose report byte shows the level. */
-        {"ramp", FF_RAMP, 0, 0x8000, 0, 800, -0x4000, 0, 0x7FFF, 0, 0, 0, 0},
-        {"square", FF_PERIODIC, FF_SQUARE, 0x8000, 200, 700, 0x6000, 0, 0, 0, 0, 0, 0},
-        /* 0x2000: between down and left, both motors. */
+        /* Forces on the wheel, right (0xC000) and left (0x4000); 0x2000 points between down and
+         * left, off the wheel's axis. */
+        {"ramp", FF_RAMP, 0, 0xC000, 0, 800, -0x4000, 0, 0x7FFF, 0, 0, 0, 0},
+        {"square", FF_PERIODIC, FF_SQUARE, 0x4000, 200, 700, 0x6000, 0, 0, 0, 0, 0, 0},
         {"triangle", FF_PERIODIC, FF_TRIANGLE, 0x2000, 300, 700, 0x7FFF, 0, 0, 200, 0, 0, 0},
-        {"saw-up", FF_PERIODIC, FF_SAW_UP, 0x8000, 250, 600, 0x7FFF, 0, 0, 0, 0, 300, 0},
-        {"saw-down", FF_PERIODIC, FF_SAW_DOWN, 0x8000, 250, 600, 0x5000, 0x2000, 0, 0, 0, 0, 0},
+        {"saw-up", FF_PERIODIC, FF_SAW_UP, 0xC000, 250, 600, 0x7FFF, 0, 0, 0, 0, 300, 0},
+        {"saw-down", FF_PERIODIC, FF_SAW_DOWN, 0x4000, 250, 600, 0x5000, 0x2000, 0, 0, 0, 0, 0},
     };
     int status = 0;
     for (size_t i = 0; i < sizeof(kEffects) / sizeof(kEffects[0]); ++i) {
@@ -550,6 +555,88 @@ static int Garbage(int argc, char** argv) {
     return sound >= 0 ? 0 : Fail("%s", "the device refused a sound effect after the garbage");
 }
 
+static double NowMsExact(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
+
+static int WriteFf(int fd, unsigned short code, int value) {
+    struct input_event event;
+    memset(&event, 0, sizeof(event));
+    event.type = EV_FF;
+    event.code = code;
+    event.value = value;
+    return write(fd, &event, sizeof(event)) == (ssize_t)sizeof(event) ? 0 : -1;
+}
+
+static int Latency(int argc, char** argv) {
+    if (argc != 4) {
+        return Fail("%s", "latency needs NODE PIPE");
+    }
+    int fd = open(argv[2], O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+        return Fail("cannot open %s", argv[2]);
+    }
+    struct ff_effect rumble;
+    memset(&rumble, 0, sizeof(rumble));
+    rumble.type = FF_RUMBLE;
+    rumble.id = -1;
+    rumble.u.rumble.strong_magnitude = 0x8000;
+    double t = NowMsExact();
+    if (ioctl(fd, EVIOCSFF, &rumble) < 0) {
+        return Fail("%s", "EVIOCSFF failed");
+    }
+    double upload = NowMsExact() - t;
+    t = NowMsExact();
+    if (WriteFf(fd, (unsigned short)rumble.id, 1) < 0) {
+        return Fail("%s", "play failed");
+    }
+    double play = NowMsExact() - t;
+    double input = 0;
+    for (int i = 0; i < 5; ++i) {
+        int x = 10 + 40 * i;
+        FILE* pipe = fopen(argv[3], "w");
+        if (pipe == NULL) {
+            return Fail("cannot open %s", argv[3]);
+        }
+        t = NowMsExact();
+        fprintf(pipe, "input %d 128 128 128 -1 0\n", x);
+        fclose(pipe);
+        int seen = 0;
+        while (!seen && NowMsExact() - t < 20000) {
+            struct pollfd pfd = {fd, POLLIN, 0};
+            poll(&pfd, 1, 100);
+            struct input_event event;
+            while (read(fd, &event, sizeof(event)) == (ssize_t)sizeof(event)) {
+                seen = seen || (event.type == EV_ABS && event.code == ABS_X && event.value == x);
+            }
+        }
+        if (!seen) {
+            return Fail("%s", "a move of the wheel never reached the service's device");
+        }
+        double took = NowMsExact() - t;
+        input = took > input ? took : input;
+    }
+    double stop = 0;
+    t = NowMsExact();
+    WriteFf(fd, (unsigned short)rumble.id, 0);
+    stop = NowMsExact() - t;
+    double gain = 0;
+    for (int i = 0; i < 15; ++i) {
+        t = NowMsExact();
+        WriteFf(fd, FF_GAIN, 0xFFFF - i);
+        double took = NowMsExact() - t;
+        gain = took > gain ? took : gain;
+    }
+    t = NowMsExact();
+    close(fd);
+    double closing = NowMsExact() - t;
+    printf("upload %.1f play %.1f input %.1f stop %.1f gain %.1f close %.1f\n", upload, play, input,
+           stop, gain, closing);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     setvbuf(stdout, NULL, _IOLBF, 0);
     const char* command = argc > 1 ? argv[1] : "";
@@ -578,6 +665,10 @@ int main(int argc, char** argv) {
     if (strcmp(command, "garbage") == 0) {
         return Garbage(argc, argv);
     }
-    fprintf(stderr, "usage: vm-probe hidraw|find|caps|read|ff-log|now|effects|garbage ...\n");
+    if (strcmp(command, "latency") == 0) {
+        return Latency(argc, argv);
+    }
+    fprintf(stderr,
+            "usage: vm-probe hidraw|find|caps|read|ff-log|now|effects|garbage|latency ...\n");
     return 2;
 }

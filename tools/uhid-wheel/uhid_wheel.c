@@ -13,6 +13,10 @@
  *   plug                     UHID_CREATE2 again
  *   input X Y Z RZ HAT BUTTONS   one input report: axes 0..255, hat 0..7 or -1 centred, buttons
  *                            a 12-bit mask (button 1 = bit 0)
+ *   stall                    stops answering SET_REPORT, as a wheel that hangs (the kernel gives
+ *                            up on each request after its time-out); the requests are noted,
+ *                            not recorded
+ *   answer                   answers SET_REPORT again
  *   mark TEXT                a comment with the time, so a test can line up its own steps
  *   mark-at MS TEXT          the same with the time the writer read from CLOCK_MONOTONIC (ms)
  *                            before it acted, which a busy system may deliver here later
@@ -38,6 +42,7 @@
 static FILE* logFile;
 static struct timespec started;
 static volatile sig_atomic_t stopRequested;
+static int stalled;
 static int plugged;
 static unsigned char lastFeature[HID_WHEEL_FEATURE_LENGTH] = {HID_WHEEL_REPORT_ID};
 
@@ -145,6 +150,10 @@ static int HandleKernelEvent(int fd) {
             break;
         case UHID_SET_REPORT: {
             struct uhid_set_report_req* request = &event.u.set_report;
+            if (stalled) {
+                Note("set_report %u left unanswered", request->id);
+                return 0;
+            }
             if (request->rtype == UHID_FEATURE_REPORT) {
                 RecordFeature(request->data, request->size);
             } else {
@@ -212,6 +221,11 @@ static int HandleCommand(int fd, char* line) {
     }
     if (strncmp(line, "input ", 6) == 0) {
         return SendInput(fd, line + 6) != 0 ? -1 : 1;
+    }
+    if (strcmp(line, "stall") == 0 || strcmp(line, "answer") == 0) {
+        stalled = line[0] == 's';
+        Note("%s", line);
+        return 1;
     }
     if (strncmp(line, "mark ", 5) == 0) {
         Note("mark %s", line + 5);

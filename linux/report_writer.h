@@ -1,0 +1,56 @@
+// Motor reports leave from their own thread. HIDIOCSFEATURE waits for the wheel (the USB HID
+// driver up to 5 s per report), and nothing that serves clients or forwards input may wait with
+// it. Each open wheel has a one-slot mailbox of the latest report: a new report replaces one not
+// yet sent rather than queueing behind it, so after a stall the wheel gets the current levels,
+// and the last report posted (an all-off included) is always the last one sent.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace rumble {
+
+class ReportWriter {
+  public:
+    // Sends one report to a descriptor: false when the wheel is gone. Runs on the writer thread.
+    using Send = std::function<bool(int fd, const uint8_t report[4])>;
+    // Closes a descriptor the writer no longer needs. Runs on the writer thread.
+    using CloseFd = std::function<void(int fd)>;
+
+    ReportWriter(Send send, CloseFd close);
+    // Sends what is still waiting, closes what was given up, and ends the thread.
+    ~ReportWriter();
+    ReportWriter(const ReportWriter&) = delete;
+    ReportWriter& operator=(const ReportWriter&) = delete;
+
+    // Leaves `report` for `fd`, replacing one not yet sent. False once a send to `fd` failed: the
+    // caller then gives the descriptor up.
+    bool Post(int fd, const uint8_t report[4]);
+    // Gives `fd` up: its waiting report still goes out, then it is closed, never while a send
+    // to it is under way.
+    void Release(int fd);
+
+  private:
+    struct Slot {
+        bool pending = false;
+        uint8_t report[4] = {};
+        bool failed = false;
+        bool released = false;
+    };
+    void Run();
+
+    Send send_;
+    CloseFd close_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<int, Slot> slots_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace rumble
