@@ -1,6 +1,7 @@
 /* A Windows DirectInput 8 racing game's force feedback, for the Wine scenario of the VM tier: it
- * lists the game controllers, takes the wheel, checks its force feedback and actuators, then plays
- * what a racing game plays, each effect on the X axis alone, as such games create them:
+ * lists the game controllers, takes the wheel, checks its force feedback and actuators, starts a
+ * centring spring (silent on this wheel) and plays what a racing game plays, each effect on the X
+ * axis alone, as such games create them:
  *   constant    a constant force of 7500 for 1 s
  *   sine        a sine of magnitude 5000, period 200 ms, for 1 s
  *   ramp        a ramp from 2500 to 10000 over 1 s
@@ -180,9 +181,19 @@ int main(int argc, char** argv) {
     Check("DISFFC_RESET", IDirectInputDevice8_SendForceFeedbackCommand(device, DISFFC_RESET));
     Check("DISFFC_SETACTUATORSON",
           IDirectInputDevice8_SendForceFeedbackCommand(device, DISFFC_SETACTUATORSON));
-    Sleep(300);
-
+    /* A centring spring first, as racing games start one (silent on this wheel, which has no
+     * positional force); it also opens Wine's road to the device before the effects measured. */
     DIEFFECT effect;
+    DICONDITION spring = {0, 5000, 5000, 10000, 10000, 0};
+    XEffect(&effect, INFINITE, &spring, sizeof(spring));
+    IDirectInputEffect* centring = NULL;
+    if (SUCCEEDED(Check(
+            "CreateEffect(spring)",
+            IDirectInputDevice8_CreateEffect(device, &GUID_Spring, &effect, &centring, NULL)))) {
+        Check("Start(spring)", IDirectInputEffect_Start(centring, 1, 0));
+    }
+    Sleep(500);
+
     DICONSTANTFORCE constant = {7500};
     XEffect(&effect, DI_SECONDS, &constant, sizeof(constant));
     IDirectInputEffect* constantEffect =
