@@ -61,6 +61,46 @@ void MultimediaTimer::Kill(uint32_t id) {
 
 namespace {
 
+struct WorkStart {
+    WorkFunction work;
+    void* user;
+    HMODULE module;
+};
+
+DWORD WINAPI WorkThread(void* parameter) {
+    const WorkStart start = *static_cast<WorkStart*>(parameter);
+    delete static_cast<WorkStart*>(parameter);
+    start.work(start.user);
+    if (start.module != nullptr) {
+        FreeLibraryAndExitThread(start.module, 0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool WorkerThreads::Run(WorkFunction work, void* user) {
+    auto* start = new (std::nothrow) WorkStart{work, user, nullptr};
+    if (start == nullptr) {
+        return false;
+    }
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<const char*>(&WorkThread), &start->module);
+    const HMODULE module = start->module;
+    HANDLE thread = CreateThread(nullptr, 0, &WorkThread, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+namespace {
+
 // The store event is shared by every process of the session that loads the driver: a game run
 // as administrator, the control panel and a second game alike. Under the creator's default
 // security an elevated creator would lock every other process out, so it is made with rights of

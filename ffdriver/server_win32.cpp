@@ -17,6 +17,7 @@ wheel::MultimediaTimer g_timer;
 wheel::NamedEventLock g_storeEvent;
 dravik::HidDeviceLink g_link(nullptr);
 wheel::ModuleCount g_moduleCount;
+wheel::WorkerThreads g_work;
 
 dravik::DriverServices Services() {
     dravik::DriverServices services;
@@ -26,6 +27,7 @@ dravik::DriverServices Services() {
     services.storeLock = &g_storeEvent;
     services.link = &g_link;
     services.moduleCount = &g_moduleCount;
+    services.work = &g_work;
     services.osClass = &wheel::GetOsClass;
     services.sleep = [](uint32_t ms) { Sleep(ms); };
     return services;
