@@ -74,6 +74,14 @@ class BackgroundWork {
     virtual bool Run(WorkFunction work, void* user) = 0;
 };
 
+// Told of every motor report the driver has delivered to a wheel, with the wheel's interface
+// path and the time, so that other programs can see who is driving the wheel now.
+class ReportSink {
+  public:
+    virtual ~ReportSink() = default;
+    virtual void Sent(const char* devicePath, uint32_t tick) = 0;
+};
+
 // The module-wide count of live objects, factories and server locks (DllCanUnloadNow).
 class ModuleCount {
   public:

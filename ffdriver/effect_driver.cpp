@@ -205,6 +205,8 @@ HRESULT EffectDriver::SendMotorReportLocked(DeviceRecord& record) {
         // The wheel is gone: close now, the tick reopens the same path.
         services_.link->Close(record.hDevice);
         record.hDevice = nullptr;
+    } else if (services_.reports != nullptr) {
+        services_.reports->Sent(record.devicePath, services_.clock->TickCount());
     }
     return S_OK;
 }

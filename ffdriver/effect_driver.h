@@ -28,6 +28,8 @@ struct DriverServices {
     // Where the search for a lost wheel runs; none: a wheel back under another path waits for
     // the next DeviceID.
     wheel::BackgroundWork* work = nullptr;
+    // Told of every report delivered; none: nobody is told.
+    wheel::ReportSink* reports = nullptr;
     std::function<wheel::OsClass()> osClass;
     // Sleep(ms) before teardown; tests pass one that does not wait.
     std::function<void(uint32_t)> sleep;

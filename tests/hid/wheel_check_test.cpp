@@ -231,7 +231,7 @@ struct Outcome {
 
 // The check's output: run here, or in a fresh process of this program that has not loaded the
 // driver before the check does.
-std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+std::string CheckOutputOnly(const std::vector<std::string>& args, bool inChild, int* exitCode) {
     if (inChild) {
         std::string command = "\"" + ThisProgram() + "\" --check";
         for (const std::string& arg : args) {
@@ -245,6 +245,17 @@ std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int*
     std::ostringstream err;
     *exitCode = wheelcheck::RunWheelCheck(args, out, err);
     return out.str();
+}
+
+// Set while a situation whose whole output is worth reading in the log runs.
+bool showOutput = false;
+
+std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+    const std::string output = CheckOutputOnly(args, inChild, exitCode);
+    if (showOutput) {
+        std::printf("%s\n", output.c_str());
+    }
+    return output;
 }
 
 Outcome RunText(const std::vector<std::string>& args, bool inChild) {
@@ -489,6 +500,25 @@ void StartGame() {
     StartDriving("game");
 }
 
+// Another process of this program that bound the wheel once and released it: the installed
+// driver stays loaded there (as COM keeps it after a game lets go), and sends nothing.
+const char kHolderReady[] = "WheelCheckTestsHolderReady";
+void StartIdleHolder() {
+    stopDriving = CreateEventA(nullptr, TRUE, FALSE, kStopDriving);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, kHolderReady);
+    ASSERT_NE(stopDriving, nullptr);
+    ASSERT_NE(ready, nullptr);
+    std::string command = "\"" + ThisProgram() + "\" --drive-wheel idle";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &driving));
+    EXPECT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the holder did not start";
+    CloseHandle(ready);
+    // Its last report, the all-off one of its release, is well in the past.
+    Sleep(400);
+}
+
 void StartControlPanel() {
     StartDriving("sheet");
 }
@@ -709,13 +739,26 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          StopDriving,
          wheelcheck::kExitProblem,
          {"ok", "ok", "ok", "ok", "inconclusive"},
-         {{5, "inconclusive: another program has the wheel's driver loaded"},
+         {{5, "inconclusive: another program sends the wheel its own report every 25 ms"},
           {5, "(" + exe + " (process"},
           {5, "a game or another program that uses the wheel's force feedback"},
           {5, "close that program"}},
          Received::Any,
          1000,
          {{5, "Did you feel"}}},
+        {"an idle program with the driver loaded",
+         {},
+         StartIdleHolder,
+         StopDriving,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{5, "every call succeeded"},
+          {5, "(note: " + exe + " (process"},
+          {5, "has the wheel's driver loaded but sent the wheel nothing during the test"},
+          {5, "Did you feel motor A, then motor B?"}},
+         Received::Rumble,
+         1000,
+         {{5, "inconclusive"}, {5, "may not look into"}}},
         {"Game Controllers' Effect page drives the wheel",
          {},
          StartControlPanel,
@@ -744,6 +787,9 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
         for (const bool json : {false, true}) {
             SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
             situation.arrange();
+            // What the other programs' situations print is shown in the log.
+            showOutput = situation.received == Received::Any ||
+                         std::string(situation.name).find("idle") != std::string::npos;
             const size_t mark = hidwheel::RecordCount();
             const Outcome outcome = json ? RunJson(situation.args, situation.inChild)
                                          : RunText(situation.args, situation.inChild);
@@ -853,6 +899,18 @@ int DriveWheel(const std::string& how) {
     effect.lpvTypeSpecificParams = &constant;
     DWORD handle = 0;
     int result = 0;
+    if (how == "idle") {
+        // Bound once and let go; the library stays loaded.
+        result = driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) == S_OK ? 0 : 6;
+        driver->Release();
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, kHolderReady);
+        if (ready == nullptr || !SetEvent(ready)) {
+            result = 7;
+        }
+        WaitForSingleObject(stop, 60000);
+        CoUninitialize();
+        return result;
+    }
     if (driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) != S_OK ||
         driver->DownloadEffect(0, dravik::EffectConstant, &handle, &effect, DIEP_START) != S_OK) {
         result = 6;
