@@ -591,6 +591,34 @@ TEST_F(HidWheel, AnotherDeviceAtTheWheelsJoystickIdGetsNothing) {
     EXPECT_EQ(driver.Release(), 0u);
 }
 
+// The longest time between two calls of a multimedia timer while `measuring` is set.
+struct TimerGaps {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER last;
+    std::atomic<int64_t> longest{0};
+    std::atomic<bool> measuring{false};
+};
+void CALLBACK MeasureGap(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    auto* gaps = reinterpret_cast<TimerGaps*>(user);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t gapMs = (now.QuadPart - gaps->last.QuadPart) * 1000 / gaps->frequency.QuadPart;
+    gaps->last = now;
+    if (gaps->measuring && gapMs > gaps->longest) {
+        gaps->longest = gapMs;
+    }
+}
+
+struct Releasing {
+    ComDriver* driver;
+    ULONG count;
+};
+DWORD WINAPI ReleaseOnThread(void* parameter) {
+    auto* releasing = static_cast<Releasing*>(parameter);
+    releasing->count = releasing->driver->Release();
+    return 0;
+}
+
 // A second multimedia timer of the same process, every 10 ms, with its longest gap measured
 // while the driver searches for the unplugged wheel; the search made slow (300 ms in the joystick
 // configuration, as a DirectInput busy with many devices).
@@ -603,27 +631,11 @@ TEST_F(HidWheel, AnotherMultimediaTimerKeepsItsPeriodDuringASearch) {
         ++searches;
         Sleep(300);
     });
-    struct Gaps {
-        LARGE_INTEGER frequency;
-        LARGE_INTEGER last;
-        std::atomic<int64_t> longest{0};
-        std::atomic<bool> measuring{false};
-    } gaps;
+    TimerGaps gaps;
     QueryPerformanceFrequency(&gaps.frequency);
     QueryPerformanceCounter(&gaps.last);
-    const UINT timer = timeSetEvent(
-        10, 1,
-        [](UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
-            auto* g = reinterpret_cast<Gaps*>(user);
-            LARGE_INTEGER now;
-            QueryPerformanceCounter(&now);
-            const int64_t gapMs = (now.QuadPart - g->last.QuadPart) * 1000 / g->frequency.QuadPart;
-            g->last = now;
-            if (g->measuring && gapMs > g->longest) {
-                g->longest = gapMs;
-            }
-        },
-        reinterpret_cast<DWORD_PTR>(&gaps), TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
+    const UINT timer = timeSetEvent(10, 1, &MeasureGap, reinterpret_cast<DWORD_PTR>(&gaps),
+                                    TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
     ASSERT_NE(timer, 0u);
     Sleep(100);
     gaps.measuring = true;
@@ -654,19 +666,9 @@ TEST_F(HidWheel, ReleaseDuringASearchReturnsPromptly) {
     Unplug();
     ASSERT_EQ(WaitForSingleObject(entered, 3000), WAIT_OBJECT_0) << "no search started";
 
-    struct Releasing {
-        ComDriver* driver;
-        ULONG count;
-    } releasing{driver.get(), 99};
+    Releasing releasing{driver.get(), 99};
     const DWORD started = GetTickCount();
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* r = static_cast<Releasing*>(p);
-            r->count = r->driver->Release();
-            return 0;
-        },
-        &releasing, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, &ReleaseOnThread, &releasing, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     const DWORD waited = WaitForSingleObject(thread, 2000);
     const DWORD elapsed = GetTickCount() - started;
