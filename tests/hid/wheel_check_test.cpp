@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "common/os_class.h"
+#include "common/services_win32.h"
 #include "common/wheel_ids.h"
 #include "ffdriver/effect_types.h"
 #include "hid_wheel.h"
@@ -23,6 +25,9 @@
 #include "tests/windows/win_test_util.h"
 #include "tools/effect-player/player.h"
 #include "wheel_check.h"
+
+// After windows.h.
+#include <tlhelp32.h>
 
 namespace {
 
@@ -500,6 +505,51 @@ void StartGame() {
     StartDriving("game");
 }
 
+// The x86 build of this program and of the driver, beside this build, when both were built:
+// a 32-bit process of this prefix can load them.
+std::string X86Program() {
+    return wintest::DllPathFromEnv("WHEEL_X86_CHECK_TESTS");
+}
+std::string X86Driver() {
+    return wintest::DllPathFromEnv("WHEEL_X86_DRAVIK_DLL");
+}
+bool HaveX86Build() {
+    return sizeof(void*) == 8 && !X86Program().empty() && !X86Driver().empty() &&
+           GetFileAttributesA(X86Program().c_str()) != INVALID_FILE_ATTRIBUTES &&
+           GetFileAttributesA(X86Driver().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A 32-bit program with the driver library loaded, doing nothing with it: most DirectInput
+// racing games are 32-bit.
+PROCESS_INFORMATION holder32 = {};
+void StartIdle32BitHolder() {
+    std::string command = "\"" + X86Program() + "\" --hold-library \"" + X86Driver() + "\" 60";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &holder32));
+    // Until its library's handle to the drivers' shared event is there (Wine 8 lists no module
+    // of a 32-bit process to a 64-bit one, so the modules cannot tell).
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    ULONG before = 0;
+    ASSERT_TRUE(wheel::HandleCount(event, &before));
+    ULONG now = before;
+    for (int i = 0; i < 200 && now <= before; ++i) {
+        Sleep(50);
+        ASSERT_TRUE(wheel::HandleCount(event, &now));
+    }
+    CloseHandle(event);
+    ASSERT_GT(now, before) << "the 32-bit program did not load the driver";
+}
+
+void StopIdle32BitHolder() {
+    TerminateProcess(holder32.hProcess, 0);
+    WaitForSingleObject(holder32.hProcess, 10000);
+    CloseHandle(holder32.hProcess);
+    CloseHandle(holder32.hThread);
+}
+
 // Another process of this program that bound the wheel once and released it: the installed
 // driver stays loaded there (as COM keeps it after a game lets go), and sends nothing.
 const char kHolderReady[] = "WheelCheckTestsHolderReady";
@@ -759,6 +809,17 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          Received::Rumble,
          1000,
          {{5, "inconclusive"}, {5, "may not look into"}}},
+        {"an idle 32-bit program with the driver loaded",
+         {},
+         StartIdle32BitHolder,
+         StopIdle32BitHolder,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{5, "has the wheel's driver loaded but sent the wheel nothing"},
+          {5, "Did you feel motor A, then motor B?"}},
+         Received::Rumble,
+         1000,
+         {{5, "inconclusive"}}},
         {"Game Controllers' Effect page drives the wheel",
          {},
          StartControlPanel,
@@ -784,6 +845,11 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          true},
     };
     for (const Situation& situation : situations) {
+        if (situation.arrange == StartIdle32BitHolder && !HaveX86Build()) {
+            std::printf("not run: \"%s\" needs the x86 build beside this 64-bit one\n",
+                        situation.name);
+            continue;
+        }
         for (const bool json : {false, true}) {
             SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
             situation.arrange();
@@ -927,6 +993,15 @@ int DriveWheel(const std::string& how) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--drive-wheel") {
         return DriveWheel(argv[2]);
+    }
+    // A program of another bitness that has a driver library loaded and does nothing with it,
+    // for a while: what a 64-bit check must see in a 32-bit game.
+    if (argc == 4 && std::string(argv[1]) == "--hold-library") {
+        if (LoadLibraryA(argv[2]) == nullptr) {
+            return 2;
+        }
+        Sleep(static_cast<DWORD>(std::atol(argv[3])) * 1000);
+        return 0;
     }
     // The check in a process that has not loaded the driver: only this program's own search gets
     // the joystick configuration Wine lacks.
