@@ -51,7 +51,7 @@ class NamedEventLock final : public StoreLock {
     ~NamedEventLock() { Close(); }
 
     // The named auto-reset event, initially signalled: created with rights that let every
-    // process of the interactive user wait on it and signal it, or else opened for just those
+    // process of the session's users wait on it and signal it, or else opened for just those
     // two rights; false when neither works.
     bool Create(const char* name);
     void Close();
