@@ -846,7 +846,7 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
     };
     for (const Situation& situation : situations) {
         if (situation.arrange == StartIdle32BitHolder && !HaveX86Build()) {
-            std::printf("not run: \"%s\" needs the x86 build beside this 64-bit one\n",
+            std::printf("not run: \"%s\" runs in the 64-bit tests with the x86 build beside them\n",
                         situation.name);
             continue;
         }
