@@ -539,17 +539,20 @@ std::string OtherHidPath() {
     return found;
 }
 
-// Every feature report the driver DLL sends through hid.dll, counted by whether the device it
-// goes to is the wheel (asked by its attributes, as the path tells nothing).
+// Every feature report the driver DLL sends through hid.dll to a device that answers, counted
+// by whether it is the wheel (asked by its attributes, as the path tells nothing).
 std::atomic<int> featuresToOthers{0};
 std::atomic<int> featuresToWheel{0};
 BOOLEAN WINAPI CountingSetFeature(HANDLE device, PVOID report, ULONG length) {
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
-    const bool wheelDevice = HidD_GetAttributes(device, &attributes) &&
-                             attributes.VendorID == wheel::kVendorId &&
-                             attributes.ProductID == wheel::kProductId;
-    ++(wheelDevice ? featuresToWheel : featuresToOthers);
+    // A handle whose device is gone (the wheel just unplugged) answers nothing: it is no other
+    // device.
+    if (HidD_GetAttributes(device, &attributes)) {
+        const bool wheelDevice =
+            attributes.VendorID == wheel::kVendorId && attributes.ProductID == wheel::kProductId;
+        ++(wheelDevice ? featuresToWheel : featuresToOthers);
+    }
     return HidD_SetFeature(device, report, length);
 }
 
