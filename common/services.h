@@ -46,6 +46,14 @@ class DeviceLink {
     // there is none or the search fails. Never writes more than `size` bytes; a path that does
     // not fit counts as no match.
     virtual void FindDevicePath(uint32_t joystickId, char* path, size_t size) = 0;
+    // The interface path of a present device with the wheel's vendor and product IDs, whatever
+    // joystick ID it has; the empty string when there is none. Links that cannot tell leave it
+    // empty.
+    virtual void FindWheelPath(char* path, size_t size) {
+        if (path != nullptr && size > 0) {
+            path[0] = '\0';
+        }
+    }
     // Opens a path; null or INVALID_HANDLE_VALUE when it cannot be opened.
     virtual HANDLE Open(const char* path) = 0;
     // The report ID of the first output value capability, 0 when none can be read.
@@ -53,6 +61,25 @@ class DeviceLink {
     // One feature report; false when it was not delivered.
     virtual bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) = 0;
     virtual void Close(HANDLE device) = 0;
+};
+
+// Runs slow work (a device search through DirectInput and SetupAPI) on a thread of its own, so
+// that the multimedia timer's thread never waits on it. Run returns false when the work could
+// not be started, and then it never runs; otherwise it runs exactly once, later, and nobody
+// waits for it: what it needs must stay alive through the work itself.
+using WorkFunction = void (*)(void* user);
+class BackgroundWork {
+  public:
+    virtual ~BackgroundWork() = default;
+    virtual bool Run(WorkFunction work, void* user) = 0;
+};
+
+// Told of every motor report the driver has delivered to a wheel, with the wheel's interface
+// path and the time, so that other programs can see who is driving the wheel now.
+class ReportSink {
+  public:
+    virtual ~ReportSink() = default;
+    virtual void Sent(const char* devicePath, uint32_t tick) = 0;
 };
 
 // The module-wide count of live objects, factories and server locks (DllCanUnloadNow).

@@ -61,15 +61,59 @@ void MultimediaTimer::Kill(uint32_t id) {
 
 namespace {
 
+struct WorkStart {
+    WorkFunction work;
+    void* user;
+    HMODULE module;
+};
+
+DWORD WINAPI WorkThread(void* parameter) {
+    const WorkStart start = *static_cast<WorkStart*>(parameter);
+    delete static_cast<WorkStart*>(parameter);
+    start.work(start.user);
+    if (start.module != nullptr) {
+        FreeLibraryAndExitThread(start.module, 0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool WorkerThreads::Run(WorkFunction work, void* user) {
+    auto* start = new (std::nothrow) WorkStart{work, user, nullptr};
+    if (start == nullptr) {
+        return false;
+    }
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<const char*>(&WorkThread), &start->module);
+    const HMODULE module = start->module;
+    HANDLE thread = CreateThread(nullptr, 0, &WorkThread, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+namespace {
+
 // The store event is shared by every process of the session that loads the driver: a game run
 // as administrator, the control panel and a second game alike. Under the creator's default
 // security an elevated creator would lock every other process out, so it is made with rights of
-// its own: the interactive user's processes, elevated or not, may wait on it and signal it,
-// and a low label keeps integrity levels out of the way. Windows without integrity levels
-// refuses the label; there the same rights go without it.
+// its own: every authenticated user's processes may wait on it and signal it, elevated or not,
+// and a low label keeps integrity levels out of the way. Authenticated users rather than
+// interactive ones: a game started by a launcher's service or under a batch logon has no
+// interactive token, and the name lives in the session's own namespace, so no other session
+// reaches it. Each descriptor is tried at creation: Windows without integrity levels refuses the
+// label, and a creator that may not set it (an untrusted process) fails the creation itself;
+// the same rights then go without the label, and last the creator's defaults.
 const char* const kStoreEventSecurity[] = {
-    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;IU)S:(ML;;NW;;;LW)",
-    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;IU)",
+    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;AU)S:(ML;;NW;;;LW)",
+    "D:(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100002;;;AU)",
 };
 
 HANDLE CreateSharedEvent(const char* name) {
@@ -83,8 +127,10 @@ HANDLE CreateSharedEvent(const char* name) {
         HANDLE event = CreateEventA(&attributes, FALSE, TRUE, name);
         const DWORD error = GetLastError();
         LocalFree(descriptor);
-        SetLastError(error);
-        return event;
+        if (event != nullptr) {
+            SetLastError(error);
+            return event;
+        }
     }
     return CreateEventA(nullptr, FALSE, TRUE, name);
 }
@@ -94,8 +140,10 @@ HANDLE CreateSharedEvent(const char* name) {
 bool NamedEventLock::Create(const char* name) {
     Close();
     event_ = CreateSharedEvent(name);
-    // It exists already under rights that refuse full access (made by another program, or by
-    // an older driver in an elevated one): waiting and signalling are all the lock needs.
+    // It exists already under rights that refuse this process full access (this driver's own,
+    // made by another program, grant others waiting and signalling only): those two rights are
+    // all the lock needs. An event made under a creator's default rights (an older driver in an
+    // elevated process) grants a process that is not elevated nothing, and stays shut.
     if (event_ == nullptr && name != nullptr) {
         event_ = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
     }

@@ -35,6 +35,13 @@ class MultimediaTimer final : public PeriodicTimer {
     std::map<uint32_t, std::unique_ptr<Thunk>> thunks_;
 };
 
+// Each piece of work on a thread of its own, which holds a reference to the module of this code
+// until the work has ended: a driver released meanwhile may let the module unload otherwise.
+class WorkerThreads final : public BackgroundWork {
+  public:
+    bool Run(WorkFunction work, void* user) override;
+};
+
 // The store lock as a named auto-reset event shared by every process that loads the library.
 class NamedEventLock final : public StoreLock {
   public:
@@ -44,7 +51,7 @@ class NamedEventLock final : public StoreLock {
     ~NamedEventLock() { Close(); }
 
     // The named auto-reset event, initially signalled: created with rights that let every
-    // process of the interactive user wait on it and signal it, or else opened for just those
+    // process of the session's users wait on it and signal it, or else opened for just those
     // two rights; false when neither works.
     bool Create(const char* name);
     void Close();

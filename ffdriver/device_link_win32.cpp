@@ -10,6 +10,7 @@ extern "C" {
 // clang-format on
 
 #include "common/dinput_shapes.h"
+#include "common/wheel_ids.h"
 #include "hid_search_win32.h"
 
 #include <cstring>
@@ -78,12 +79,42 @@ void HidDeviceLink::FindDevicePath(uint32_t joystickId, char* path, size_t size)
             // Zeroed: a FindDevice that succeeds without naming a device (as Wine's does)
             // matches nothing.
             GUID instance = {};
+            // The joystick ID may belong to another device by now (a gamepad plugged in while
+            // the wheel was out): only the wheel's own vendor and product count.
+            uint16_t vendorId = 0;
+            uint16_t productId = 0;
             if (SUCCEEDED(search->input->FindDevice(kGuidHidClass, search->path, &instance)) &&
-                !IsEqualGUID(instance, GUID_NULL) && IsEqualGUID(instance, search->wanted)) {
+                !IsEqualGUID(instance, GUID_NULL) && IsEqualGUID(instance, search->wanted) &&
+                HidDeviceIds(search->path, &vendorId, &productId) && vendorId == wheel::kVendorId &&
+                productId == wheel::kProductId) {
                 return true;
             }
             search->path[0] = '\0';
             return false;
+        },
+        &search);
+}
+
+void HidDeviceLink::FindWheelPath(char* path, size_t size) {
+    if (path == nullptr || size == 0) {
+        return;
+    }
+    path[0] = '\0';
+    struct Search {
+        char* path;
+        size_t size;
+    } search{path, size};
+    VisitHidInterfaces(
+        [](const char* found, size_t length, void* context) {
+            auto* search = static_cast<Search*>(context);
+            uint16_t vendorId = 0;
+            uint16_t productId = 0;
+            if (length + 1 > search->size || !HidDeviceIds(found, &vendorId, &productId) ||
+                vendorId != wheel::kVendorId || productId != wheel::kProductId) {
+                return false;
+            }
+            std::memcpy(search->path, found, length + 1);
+            return true;
         },
         &search);
 }

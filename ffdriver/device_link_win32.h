@@ -12,6 +12,7 @@ class HidDeviceLink final : public wheel::DeviceLink {
     void SetModule(HINSTANCE module) { module_ = module; }
 
     void FindDevicePath(uint32_t joystickId, char* path, size_t size) override;
+    void FindWheelPath(char* path, size_t size) override;
     HANDLE Open(const char* path) override;
     uint8_t ReportId(HANDLE device) override;
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;

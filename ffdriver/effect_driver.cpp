@@ -205,6 +205,8 @@ HRESULT EffectDriver::SendMotorReportLocked(DeviceRecord& record) {
         // The wheel is gone: close now, the tick reopens the same path.
         services_.link->Close(record.hDevice);
         record.hDevice = nullptr;
+    } else if (services_.reports != nullptr) {
+        services_.reports->Sent(record.devicePath, services_.clock->TickCount());
     }
     return S_OK;
 }
@@ -227,7 +229,8 @@ bool EffectDriver::NoteLostLocked(uint32_t index, uint32_t now) {
         lost = {true, false, now, 0};
         return false;
     }
-    if (now - lost.since < kLostSearchMs ||
+    // One search at a time: the next is due a second after the last one that started.
+    if (search_ || now - lost.since < kLostSearchMs ||
         (lost.searched && now - lost.lastSearch < kLostSearchMs)) {
         return false;
     }
@@ -236,26 +239,74 @@ bool EffectDriver::NoteLostLocked(uint32_t index, uint32_t now) {
     return true;
 }
 
-void EffectDriver::SearchLostDevices(const bool (&due)[kDeviceCount]) {
+void EffectDriver::RunLostSearch(void* user) {
+    // The thread's own reference: the search lives until this ends, whatever the driver does.
+    std::unique_ptr<std::shared_ptr<LostSearch>> owner(
+        static_cast<std::shared_ptr<LostSearch>*>(user));
+    LostSearch& search = **owner;
     for (uint32_t i = 0; i < kDeviceCount; ++i) {
-        if (!due[i]) {
+        if (!search.due[i] || search.cancelled.load()) {
             continue;
         }
-        // DirectInput and SetupAPI are slow next to a tick: the search holds neither the store
-        // event nor the object, and only a path found is published, under the lock.
-        char path[kDevicePathSize];
-        services_.link->FindDevicePath(i, path, sizeof path);
+        char* path = search.paths[i];
+        search.link->FindDevicePath(i, path, kDevicePathSize);
         path[kDevicePathSize - 1] = '\0';
-        if (path[0] == '\0') {
-            continue;
+        // Another device may have taken the joystick ID while the wheel was out: the wheel is
+        // then looked for by its own IDs.
+        if (path[0] == '\0' && !search.cancelled.load()) {
+            search.link->FindWheelPath(path, kDevicePathSize);
+            path[kDevicePathSize - 1] = '\0';
         }
+    }
+    search.finished.store(true);
+}
+
+void EffectDriver::StartLostSearch(const bool (&due)[kDeviceCount]) {
+    // Out of memory, the search waits for the next second.
+    std::shared_ptr<LostSearch> search;
+    try {
+        search = std::make_shared<LostSearch>();
+    } catch (...) {
+        return;
+    }
+    auto* reference = new (std::nothrow) std::shared_ptr<LostSearch>(search);
+    if (reference == nullptr) {
+        return;
+    }
+    search->link = services_.link;
+    std::memcpy(search->due, due, sizeof due);
+    {
         std::lock_guard<std::recursive_mutex> guard(mutex_);
+        if (search_) {
+            delete reference;
+            return;
+        }
+        search_ = search;
+    }
+    // DirectInput and SetupAPI are slow next to a tick and may wait on locks of the program's
+    // own threads: the search runs elsewhere, holding neither the store event nor the object.
+    if (!services_.work->Run(&RunLostSearch, reference)) {
+        delete reference;
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        search_.reset();
+    }
+}
+
+void EffectDriver::TakeSearchResultsLocked() {
+    if (!search_ || !search_->finished.load()) {
+        return;
+    }
+    const std::shared_ptr<LostSearch> search = std::move(search_);
+    search_.reset();
+    for (uint32_t i = 0; i < kDeviceCount; ++i) {
+        const char* path = search->paths[i];
         DeviceRecord& record = devices_[i];
-        // Bound again meanwhile by DeviceID, or back at its old path: nothing to do.
-        if (record.bound == 0 || wheel::IsOpenHandle(record.hDevice)) {
+        // Nothing found, bound again meanwhile by DeviceID, or back at its old path.
+        if (!search->due[i] || path[0] == '\0' || record.bound == 0 ||
+            wheel::IsOpenHandle(record.hDevice)) {
             continue;
         }
-        std::memcpy(record.devicePath, path, sizeof path);
+        std::memcpy(record.devicePath, path, kDevicePathSize);
         OpenRecordLocked(record);
         if (wheel::IsOpenHandle(record.hDevice)) {
             record.reportId = services_.link->ReportId(record.hDevice);
@@ -270,10 +321,11 @@ void EffectDriver::TimerTick() {
     {
         StoreEventHold event(services_.storeLock);
         std::lock_guard<std::recursive_mutex> guard(mutex_);
+        TakeSearchResultsLocked();
         TickLocked(searchDue, &anyDue);
     }
-    if (anyDue) {
-        SearchLostDevices(searchDue);
+    if (anyDue && services_.work != nullptr) {
+        StartLostSearch(searchDue);
     }
 }
 
@@ -524,6 +576,15 @@ void EffectDriver::ShutdownDriver() {
     // after this point but this thread.
     if (timerId != 0) {
         services_.timer->Kill(timerId);
+    }
+    // A search in flight is told to stop and left to end by itself: waiting for it could wait
+    // on a lock the releasing thread holds. It touches nothing of this object.
+    {
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        if (search_) {
+            search_->cancelled.store(true);
+            search_.reset();
+        }
     }
     for (DWORD i = 0; i < kDeviceCount; ++i) {
         for (DWORD k = 0; k < kSlotCount; ++k) {

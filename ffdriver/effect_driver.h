@@ -3,6 +3,7 @@
 // record, and every 25 ms mixes the playing ones into two motor levels sent to the wheel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +25,11 @@ struct DriverServices {
     wheel::StoreLock* storeLock = nullptr;
     wheel::DeviceLink* link = nullptr;
     wheel::ModuleCount* moduleCount = nullptr;
+    // Where the search for a lost wheel runs; none: a wheel back under another path waits for
+    // the next DeviceID.
+    wheel::BackgroundWork* work = nullptr;
+    // Told of every report delivered; none: nobody is told.
+    wheel::ReportSink* reports = nullptr;
     std::function<wheel::OsClass()> osClass;
     // Sleep(ms) before teardown; tests pass one that does not wait.
     std::function<void(uint32_t)> sleep;
@@ -51,6 +57,17 @@ struct DeviceRecord {
 };
 
 class EffectDriver;
+
+// One search for lost wheels, shared by the driver and the thread that runs it. It holds no
+// pointer to the driver, so the driver can go away while it runs; the next tick takes its
+// results.
+struct LostSearch {
+    wheel::DeviceLink* link = nullptr;
+    bool due[kDeviceCount] = {};
+    char paths[kDeviceCount][kDevicePathSize] = {};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+};
 
 // The factory's weak reference to the driver it created: the driver clears it when it dies, so
 // the factory never uses a freed object.
@@ -119,8 +136,11 @@ class EffectDriver final : public IDirectInputEffectDriver {
     bool NoteLostLocked(uint32_t index, uint32_t now);
     // The tick's work under the store event and the lock; marks the records due for a search.
     void TickLocked(bool (&searchDue)[kDeviceCount], bool* anyDue);
-    // Searches again for each wheel in `due`, without the locks, and binds the paths found.
-    void SearchLostDevices(const bool (&due)[kDeviceCount]);
+    // Binds the paths a finished search found; the lock is held.
+    void TakeSearchResultsLocked();
+    // Hands a search for each wheel in `due` to the background work.
+    void StartLostSearch(const bool (&due)[kDeviceCount]);
+    static void RunLostSearch(void* user);
     // Opens the record's path with the link; the lock is held.
     void OpenRecordLocked(DeviceRecord& record);
     HRESULT SendMotorReportLocked(DeviceRecord& record);
@@ -143,6 +163,8 @@ class EffectDriver final : public IDirectInputEffectDriver {
         uint32_t lastSearch;
     };
     LostDevice lost_[kDeviceCount] = {};
+    // The search in flight, if any.
+    std::shared_ptr<LostSearch> search_;
 };
 
 }  // namespace dravik

@@ -2,6 +2,7 @@
 // objects of this process share.
 #include "common/os_class.h"
 #include "common/registry_win32.h"
+#include "common/report_board_win32.h"
 #include "common/services_win32.h"
 #include "common/wheel_ids.h"
 #include "ffdriver/device_link_win32.h"
@@ -17,6 +18,8 @@ wheel::MultimediaTimer g_timer;
 wheel::NamedEventLock g_storeEvent;
 dravik::HidDeviceLink g_link(nullptr);
 wheel::ModuleCount g_moduleCount;
+wheel::WorkerThreads g_work;
+wheel::SharedReportBoard g_reportBoard;
 
 dravik::DriverServices Services() {
     dravik::DriverServices services;
@@ -26,6 +29,8 @@ dravik::DriverServices Services() {
     services.storeLock = &g_storeEvent;
     services.link = &g_link;
     services.moduleCount = &g_moduleCount;
+    services.work = &g_work;
+    services.reports = &g_reportBoard;
     services.osClass = &wheel::GetOsClass;
     services.sleep = [](uint32_t ms) { Sleep(ms); };
     return services;

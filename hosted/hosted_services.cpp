@@ -133,4 +133,30 @@ std::vector<uint32_t> ManualTimer::Kills() const {
     return kills_;
 }
 
+bool ManualWork::Run(wheel::WorkFunction work, void* user) {
+    if (failRuns_.load()) {
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    queued_.push_back({work, user});
+    return true;
+}
+
+size_t ManualWork::RunPending() {
+    std::vector<Entry> entries;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        entries.swap(queued_);
+    }
+    for (const Entry& entry : entries) {
+        entry.work(entry.user);
+    }
+    return entries.size();
+}
+
+size_t ManualWork::Pending() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return queued_.size();
+}
+
 }  // namespace hosted

@@ -94,4 +94,25 @@ class ManualTimer final : public wheel::PeriodicTimer {
     std::function<void(uint32_t)> onKill_;
 };
 
+// Background work the test runs: Run queues it, RunPending runs what is queued on the calling
+// thread. What is still queued when it is destroyed runs then, so nothing queued is lost.
+class ManualWork final : public wheel::BackgroundWork {
+  public:
+    ~ManualWork() override { RunPending(); }
+    bool Run(wheel::WorkFunction work, void* user) override;
+    // Runs the queued work; how many ran.
+    size_t RunPending();
+    size_t Pending() const;
+    void FailRuns(bool fail) { failRuns_ = fail; }
+
+  private:
+    struct Entry {
+        wheel::WorkFunction work;
+        void* user;
+    };
+    mutable std::mutex mutex_;
+    std::vector<Entry> queued_;
+    std::atomic<bool> failRuns_{false};
+};
+
 }  // namespace hosted

@@ -122,6 +122,28 @@ void VirtualWheel::FindDevicePath(uint32_t joystickId, char* path, size_t size) 
     Emit("find " + std::to_string(joystickId));
 }
 
+void VirtualWheel::FindWheelPath(char* path, size_t size) {
+    if (path == nullptr || size == 0) {
+        return;
+    }
+    path[0] = '\0';
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (plugged_ && !attached_.empty()) {
+            const std::string found = PathFor(*attached_.begin(), port_);
+            if (found.size() + 1 <= size) {
+                std::memcpy(path, found.c_str(), found.size() + 1);
+            }
+        }
+    }
+    Emit("find-wheel");
+}
+
+void VirtualWheel::Detach(uint32_t joystickId) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    attached_.erase(joystickId);
+}
+
 HANDLE VirtualWheel::Open(const char* path) {
     std::string line;
     HANDLE result = INVALID_HANDLE_VALUE;

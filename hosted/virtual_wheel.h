@@ -50,6 +50,11 @@ class VirtualWheel final : public wheel::DeviceLink {
     void OnEvent(std::function<void(const std::string&)> observer);
 
     void FindDevicePath(uint32_t joystickId, char* path, size_t size) override;
+    // The wheel's path whatever joystick ID it has ("find-wheel").
+    void FindWheelPath(char* path, size_t size) override;
+    // The wheel is no longer `joystickId` (another device took that ID): FindDevicePath for it
+    // answers nothing.
+    void Detach(uint32_t joystickId);
     HANDLE Open(const char* path) override;
     uint8_t ReportId(HANDLE device) override;
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;

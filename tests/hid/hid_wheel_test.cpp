@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,10 +24,16 @@
 #include "common/wheel_ids.h"
 #include "ffdriver/device_link_win32.h"
 #include "ffdriver/effect_driver.h"
+#include "ffdriver/hid_search_win32.h"
 #include "hid_wheel.h"
 #include "joy_config_shim.h"
 #include "tests/windows/win_test_util.h"
 #include "tools/effect-player/player.h"
+
+// The HID headers do not declare C linkage themselves, and need the Windows types first.
+extern "C" {
+#include <hidsdi.h>
+}
 
 namespace {
 
@@ -149,6 +156,7 @@ class ComDriver {
     bool ok() const { return driver_ != nullptr && error_.empty(); }
     const std::string& error() const { return error_; }
     IDirectInputEffectDriver* operator->() { return driver_; }
+    IDirectInputEffectDriver* get() { return driver_; }
 
     HRESULT Bind() { return driver_->DeviceID(kDiVersion, 0, TRUE, 0, nullptr); }
 
@@ -259,6 +267,8 @@ class HidWheel : public ::testing::Test {
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
     }
     void TearDown() override {
+        hidwheel::SetGetConfigHook(nullptr);
+        hidwheel::SetJoystickStandIn(0, "");
         hidwheel::WriteControl(hidwheel::RestingControl());
         Replug();
         CoUninitialize();
@@ -509,6 +519,175 @@ TEST_F(HidWheel, WheelBackInAnotherPortIsFoundWithoutDeviceId) {
         EXPECT_EQ(report.bytes, expected) << Show(report.bytes);
     }
     EXPECT_EQ(driver.Release(), 0u);
+}
+
+// Another HID device's interface (one of Wine's own, another vendor and product), or "".
+std::string OtherHidPath() {
+    std::string found;
+    dravik::VisitHidInterfaces(
+        [](const char* path, size_t length, void* context) {
+            uint16_t vendorId = 0;
+            uint16_t productId = 0;
+            if (!dravik::HidDeviceIds(path, &vendorId, &productId) ||
+                (vendorId == wheel::kVendorId && productId == wheel::kProductId)) {
+                return false;
+            }
+            static_cast<std::string*>(context)->assign(path, length);
+            return true;
+        },
+        &found);
+    return found;
+}
+
+// Every feature report the driver DLL sends through hid.dll to a device that answers, counted
+// by whether it is the wheel (asked by its attributes, as the path tells nothing).
+std::atomic<int> featuresToOthers{0};
+std::atomic<int> featuresToWheel{0};
+BOOLEAN WINAPI CountingSetFeature(HANDLE device, PVOID report, ULONG length) {
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    // A handle whose device is gone (the wheel just unplugged) answers nothing: it is no other
+    // device.
+    if (HidD_GetAttributes(device, &attributes)) {
+        const bool wheelDevice =
+            attributes.VendorID == wheel::kVendorId && attributes.ProductID == wheel::kProductId;
+        ++(wheelDevice ? featuresToWheel : featuresToOthers);
+    }
+    return HidD_SetFeature(device, report, length);
+}
+
+// While the wheel is out a device of another vendor takes its joystick ID. The driver must not
+// bind it, and finds the wheel again in the other port by the wheel's own IDs.
+TEST_F(HidWheel, AnotherDeviceAtTheWheelsJoystickIdGetsNothing) {
+    const std::string other = OtherHidPath();
+    ASSERT_FALSE(other.empty()) << "Wine's own HID devices are missing";
+    ComDriver driver;
+    ASSERT_TRUE(driver.ok()) << driver.error();
+    ASSERT_TRUE(hidwheel::RedirectImport(hidwheel::ModuleOfObject(driver.get()), "hid.dll",
+                                         "HidD_SetFeature",
+                                         reinterpret_cast<void*>(CountingSetFeature)));
+    ASSERT_EQ(driver.Bind(), S_OK);
+    const ConstantForce force = {8000, {1, 0}};
+    ASSERT_NE(driver.Play(force), 0u);
+    Sleep(100);
+
+    Unplug();
+    hidwheel::SetJoystickStandIn(0, other);
+    const int64_t gone = hidwheel::Now();
+    const size_t mark = hidwheel::RecordCount();
+    featuresToOthers = 0;
+    std::string message;
+    ASSERT_TRUE(hidwheel::Install(Inf(), &message, 1)) << message;
+    std::vector<Report> reports;
+    for (int i = 0; i < 400 && reports.size() < 8; ++i) {
+        Sleep(10);
+        reports = FeaturesSince(mark);
+    }
+    // Two more searches' worth: a driver that bound the other device would send to it now.
+    Sleep(300);
+    hidwheel::SetJoystickStandIn(0, "");
+    EXPECT_EQ(featuresToOthers.load(), 0) << "the other device was sent the wheel's reports";
+    ASSERT_GE(reports.size(), 8u) << "the wheel, back in another port, was not found again";
+    std::printf("joystick 0 taken by %s: the wheel found again %lld ms after the unplug\n",
+                other.c_str(), static_cast<long long>((reports.front().time - gone) / kMs));
+    EXPECT_EQ(reports.back().bytes, ExpectedReport({force})) << Show(reports.back().bytes);
+    EXPECT_EQ(driver.Release(), 0u);
+}
+
+// The longest time between two calls of a multimedia timer while `measuring` is set.
+struct TimerGaps {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER last;
+    std::atomic<int64_t> longest{0};
+    std::atomic<bool> measuring{false};
+};
+void CALLBACK MeasureGap(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    auto* gaps = reinterpret_cast<TimerGaps*>(user);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t gapMs = (now.QuadPart - gaps->last.QuadPart) * 1000 / gaps->frequency.QuadPart;
+    gaps->last = now;
+    if (gaps->measuring && gapMs > gaps->longest) {
+        gaps->longest = gapMs;
+    }
+}
+
+struct Releasing {
+    ComDriver* driver;
+    ULONG count;
+};
+DWORD WINAPI ReleaseOnThread(void* parameter) {
+    auto* releasing = static_cast<Releasing*>(parameter);
+    releasing->count = releasing->driver->Release();
+    return 0;
+}
+
+// A second multimedia timer of the same process, every 10 ms, with its longest gap measured
+// while the driver searches for the unplugged wheel; the search made slow (300 ms in the joystick
+// configuration, as a DirectInput busy with many devices).
+TEST_F(HidWheel, AnotherMultimediaTimerKeepsItsPeriodDuringASearch) {
+    ComDriver driver;
+    ASSERT_TRUE(driver.ok()) << driver.error();
+    ASSERT_EQ(driver.Bind(), S_OK);
+    std::atomic<int> searches{0};
+    hidwheel::SetGetConfigHook([&searches] {
+        ++searches;
+        Sleep(300);
+    });
+    TimerGaps gaps;
+    QueryPerformanceFrequency(&gaps.frequency);
+    QueryPerformanceCounter(&gaps.last);
+    const UINT timer = timeSetEvent(10, 1, &MeasureGap, reinterpret_cast<DWORD_PTR>(&gaps),
+                                    TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
+    ASSERT_NE(timer, 0u);
+    Sleep(100);
+    gaps.measuring = true;
+    Unplug();
+    Sleep(2600);  // searches at about 1 and 2 s
+    gaps.measuring = false;
+    timeKillEvent(timer);
+    hidwheel::SetGetConfigHook(nullptr);
+    std::printf("longest gap of a 10 ms multimedia timer during %d searches: %lld ms\n",
+                searches.load(), static_cast<long long>(gaps.longest.load()));
+    EXPECT_GE(searches.load(), 1) << "no search ran while the wheel was out";
+    EXPECT_LT(gaps.longest.load(), 200) << "the other timer stalled during a search";
+    EXPECT_EQ(driver.Release(), 0u);
+}
+
+// The final Release while a search is held up (its joystick configuration waits on a lock the
+// releasing thread could hold): Release returns without waiting for the search.
+TEST_F(HidWheel, ReleaseDuringASearchReturnsPromptly) {
+    auto driver = std::make_unique<ComDriver>();
+    ASSERT_TRUE(driver->ok()) << driver->error();
+    ASSERT_EQ(driver->Bind(), S_OK);
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    hidwheel::SetGetConfigHook([entered, gate] {
+        SetEvent(entered);
+        WaitForSingleObject(gate, 10000);
+    });
+    Unplug();
+    ASSERT_EQ(WaitForSingleObject(entered, 3000), WAIT_OBJECT_0) << "no search started";
+
+    Releasing releasing{driver.get(), 99};
+    const DWORD started = GetTickCount();
+    HANDLE thread = CreateThread(nullptr, 0, &ReleaseOnThread, &releasing, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 2000);
+    const DWORD elapsed = GetTickCount() - started;
+    // Let the search go on and end, whatever happened.
+    SetEvent(gate);
+    WaitForSingleObject(thread, 15000);
+    CloseHandle(thread);
+    hidwheel::SetGetConfigHook(nullptr);
+    std::printf("Release during a held-up search returned after %lu ms\n",
+                static_cast<unsigned long>(elapsed));
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "Release waited for the search";
+    EXPECT_EQ(releasing.count, 0u);
+    // The search ends by itself and leaves the module's count alone.
+    Sleep(200);
+    CloseHandle(entered);
+    CloseHandle(gate);
 }
 
 // The second process of the two-process test: its own driver object on the same wheel, playing

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "common/os_class.h"
+#include "common/services_win32.h"
 #include "common/wheel_ids.h"
 #include "ffdriver/effect_types.h"
 #include "hid_wheel.h"
@@ -23,6 +25,9 @@
 #include "tests/windows/win_test_util.h"
 #include "tools/effect-player/player.h"
 #include "wheel_check.h"
+
+// After windows.h.
+#include <tlhelp32.h>
 
 namespace {
 
@@ -231,7 +236,7 @@ struct Outcome {
 
 // The check's output: run here, or in a fresh process of this program that has not loaded the
 // driver before the check does.
-std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+std::string CheckOutputOnly(const std::vector<std::string>& args, bool inChild, int* exitCode) {
     if (inChild) {
         std::string command = "\"" + ThisProgram() + "\" --check";
         for (const std::string& arg : args) {
@@ -245,6 +250,17 @@ std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int*
     std::ostringstream err;
     *exitCode = wheelcheck::RunWheelCheck(args, out, err);
     return out.str();
+}
+
+// Set while a situation whose whole output is worth reading in the log runs.
+bool showOutput = false;
+
+std::string CheckOutput(const std::vector<std::string>& args, bool inChild, int* exitCode) {
+    const std::string output = CheckOutputOnly(args, inChild, exitCode);
+    if (showOutput) {
+        std::printf("%s\n", output.c_str());
+    }
+    return output;
 }
 
 Outcome RunText(const std::vector<std::string>& args, bool inChild) {
@@ -489,6 +505,70 @@ void StartGame() {
     StartDriving("game");
 }
 
+// The x86 build of this program and of the driver, beside this build, when both were built:
+// a 32-bit process of this prefix can load them.
+std::string X86Program() {
+    return wintest::DllPathFromEnv("WHEEL_X86_CHECK_TESTS");
+}
+std::string X86Driver() {
+    return wintest::DllPathFromEnv("WHEEL_X86_DRAVIK_DLL");
+}
+bool HaveX86Build() {
+    return sizeof(void*) == 8 && !X86Program().empty() && !X86Driver().empty() &&
+           GetFileAttributesA(X86Program().c_str()) != INVALID_FILE_ATTRIBUTES &&
+           GetFileAttributesA(X86Driver().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A 32-bit program with the driver library loaded, doing nothing with it: most DirectInput
+// racing games are 32-bit.
+PROCESS_INFORMATION holder32 = {};
+void StartIdle32BitHolder() {
+    std::string command = "\"" + X86Program() + "\" --hold-library \"" + X86Driver() + "\" 60";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &holder32));
+    // Until its library's handle to the drivers' shared event is there (Wine 8 lists no module
+    // of a 32-bit process to a 64-bit one, so the modules cannot tell).
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    ASSERT_NE(event, nullptr);
+    ULONG before = 0;
+    ASSERT_TRUE(wheel::HandleCount(event, &before));
+    ULONG now = before;
+    for (int i = 0; i < 200 && now <= before; ++i) {
+        Sleep(50);
+        ASSERT_TRUE(wheel::HandleCount(event, &now));
+    }
+    CloseHandle(event);
+    ASSERT_GT(now, before) << "the 32-bit program did not load the driver";
+}
+
+void StopIdle32BitHolder() {
+    TerminateProcess(holder32.hProcess, 0);
+    WaitForSingleObject(holder32.hProcess, 10000);
+    CloseHandle(holder32.hProcess);
+    CloseHandle(holder32.hThread);
+}
+
+// Another process of this program that bound the wheel once and released it: the installed
+// driver stays loaded there (as COM keeps it after a game lets go), and sends nothing.
+const char kHolderReady[] = "WheelCheckTestsHolderReady";
+void StartIdleHolder() {
+    stopDriving = CreateEventA(nullptr, TRUE, FALSE, kStopDriving);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, kHolderReady);
+    ASSERT_NE(stopDriving, nullptr);
+    ASSERT_NE(ready, nullptr);
+    std::string command = "\"" + ThisProgram() + "\" --drive-wheel idle";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &driving));
+    EXPECT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the holder did not start";
+    CloseHandle(ready);
+    // Its last report, the all-off one of its release, is well in the past.
+    Sleep(400);
+}
+
 void StartControlPanel() {
     StartDriving("sheet");
 }
@@ -709,13 +789,37 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          StopDriving,
          wheelcheck::kExitProblem,
          {"ok", "ok", "ok", "ok", "inconclusive"},
-         {{5, "inconclusive: another program has the wheel's driver loaded"},
+         {{5, "inconclusive: another program sends the wheel its own report every 25 ms"},
           {5, "(" + exe + " (process"},
           {5, "a game or another program that uses the wheel's force feedback"},
           {5, "close that program"}},
          Received::Any,
          1000,
          {{5, "Did you feel"}}},
+        {"an idle program with the driver loaded",
+         {},
+         StartIdleHolder,
+         StopDriving,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{5, "every call succeeded"},
+          {5, "(note: " + exe + " (process"},
+          {5, "has the wheel's driver loaded but sent the wheel nothing during the test"},
+          {5, "Did you feel motor A, then motor B?"}},
+         Received::Rumble,
+         1000,
+         {{5, "inconclusive"}, {5, "may not look into"}}},
+        {"an idle 32-bit program with the driver loaded",
+         {},
+         StartIdle32BitHolder,
+         StopIdle32BitHolder,
+         wheelcheck::kExitOk,
+         {"ok", "ok", "ok", "ok", "ok"},
+         {{5, "has the wheel's driver loaded but sent the wheel nothing"},
+          {5, "Did you feel motor A, then motor B?"}},
+         Received::Rumble,
+         1000,
+         {{5, "inconclusive"}}},
         {"Game Controllers' Effect page drives the wheel",
          {},
          StartControlPanel,
@@ -741,9 +845,17 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
          true},
     };
     for (const Situation& situation : situations) {
+        if (situation.arrange == StartIdle32BitHolder && !HaveX86Build()) {
+            std::printf("not run: \"%s\" runs in the 64-bit tests with the x86 build beside them\n",
+                        situation.name);
+            continue;
+        }
         for (const bool json : {false, true}) {
             SCOPED_TRACE(std::string(situation.name) + (json ? " (--json)" : " (text)"));
             situation.arrange();
+            // What the other programs' situations print is shown in the log.
+            showOutput = situation.received == Received::Any ||
+                         std::string(situation.name).find("idle") != std::string::npos;
             const size_t mark = hidwheel::RecordCount();
             const Outcome outcome = json ? RunJson(situation.args, situation.inChild)
                                          : RunText(situation.args, situation.inChild);
@@ -853,6 +965,18 @@ int DriveWheel(const std::string& how) {
     effect.lpvTypeSpecificParams = &constant;
     DWORD handle = 0;
     int result = 0;
+    if (how == "idle") {
+        // Bound once and let go; the library stays loaded.
+        result = driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) == S_OK ? 0 : 6;
+        driver->Release();
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, kHolderReady);
+        if (ready == nullptr || !SetEvent(ready)) {
+            result = 7;
+        }
+        WaitForSingleObject(stop, 60000);
+        CoUninitialize();
+        return result;
+    }
     if (driver->DeviceID(0x0700, 0, TRUE, 0, nullptr) != S_OK ||
         driver->DownloadEffect(0, dravik::EffectConstant, &handle, &effect, DIEP_START) != S_OK) {
         result = 6;
@@ -869,6 +993,15 @@ int DriveWheel(const std::string& how) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--drive-wheel") {
         return DriveWheel(argv[2]);
+    }
+    // A program of another bitness that has a driver library loaded and does nothing with it,
+    // for a while: what a 64-bit check must see in a 32-bit game.
+    if (argc == 4 && std::string(argv[1]) == "--hold-library") {
+        if (LoadLibraryA(argv[2]) == nullptr) {
+            return 2;
+        }
+        Sleep(static_cast<DWORD>(std::atol(argv[3])) * 1000);
+        return 0;
     }
     // The check in a process that has not loaded the driver: only this program's own search gets
     // the joystick configuration Wine lacks.

@@ -208,43 +208,98 @@ TEST_F(DriverTick, UnpluggedWheelIsRetriedEveryTickAndResumesWhenBack) {
 }
 
 // Plugged back into another USB port, the wheel has another path. Once the old one has stayed
-// unopenable for a second, the tick searches again, then once a second, and binds what it finds;
-// while the wheel is there it never searches.
+// unopenable for a second, the tick asks for a search, then once a second; the search runs as
+// background work, never on the tick, and the tick after it binds what it found. While the wheel
+// is there nobody searches.
 TEST_F(DriverTick, WheelBackInAnotherPortIsSearchedForOnceASecond) {
     virtualWheel.SetReportId(3);
     ASSERT_EQ(Bind(0), S_OK);
     EventLog log(*this);
     ASSERT_NE(Play(0, dravik::EffectConstant, Effect::Constant(10000).Cartesian({1})), 0u);
-    for (int i = 0; i < 80; ++i) {
+    const auto tickAndWork = [this] {
         Tick();
+        work.RunPending();
+    };
+    for (int i = 0; i < 80; ++i) {
+        tickAndWork();
     }
     EXPECT_EQ(log.Count("find 0"), 0u) << "a search while the wheel is there";
 
     virtualWheel.Unplug();
-    Tick();  // the send fails and closes the handle
+    tickAndWork();  // the send fails and closes the handle
     // The first failed reopen starts the second; searches at 1, 2 and 3 s.
     for (int i = 0; i < 121; ++i) {
-        Tick();
+        tickAndWork();
     }
     EXPECT_EQ(log.Count("find 0"), 3u);
     EXPECT_EQ(log.Count("open-failed"), 121u) << "the old path is still tried on every tick";
 
-    virtualWheel.Plug(1);
-    const size_t reports = virtualWheel.Reports().size();
-    for (int i = 0; i < 39; ++i) {
-        Tick();
-    }
-    EXPECT_EQ(log.Count("find 0"), 3u) << "searched again within the second";
-    EXPECT_EQ(virtualWheel.Reports().size(), reports);
-    Tick();
-    EXPECT_EQ(log.Count("find 0"), 4u);
-    EXPECT_EQ(driver->CopyRecord(0).devicePath, hosted::VirtualWheel::PathFor(0, 1));
-    EXPECT_EQ(TickReport(0), (Bytes{3, 1, 254, 0})) << "output resumes at the new path";
-    EXPECT_EQ(virtualWheel.OpenHandles(), 1u);
+    // A search that has not run yet: the ticks neither run it nor ask for another.
     for (int i = 0; i < 80; ++i) {
         Tick();
     }
-    EXPECT_EQ(log.Count("find 0"), 4u) << "a search while the wheel is there";
+    EXPECT_EQ(log.Count("find 0"), 3u) << "the tick ran the search itself";
+    EXPECT_EQ(work.Pending(), 1u) << "a second search asked for while one is in flight";
+    work.RunPending();
+    EXPECT_EQ(log.Count("find 0"), 4u);
+
+    virtualWheel.Plug(1);
+    const size_t reports = virtualWheel.Reports().size();
+    // The search that ran found nothing; the tick that takes its result asks for the next.
+    tickAndWork();
+    EXPECT_EQ(log.Count("find 0"), 5u);
+    EXPECT_EQ(virtualWheel.Reports().size(), reports);
+    EXPECT_EQ(TickReport(0), (Bytes{3, 1, 254, 0})) << "output resumes at the new path";
+    EXPECT_EQ(driver->CopyRecord(0).devicePath, hosted::VirtualWheel::PathFor(0, 1));
+    EXPECT_EQ(virtualWheel.OpenHandles(), 1u);
+    for (int i = 0; i < 80; ++i) {
+        tickAndWork();
+    }
+    EXPECT_EQ(log.Count("find 0"), 5u) << "a search while the wheel is there";
+}
+
+// While the wheel was out another device took its joystick ID: the search asks for the wheel by
+// its own IDs and binds it under whatever ID it has now.
+TEST_F(DriverTick, WheelWhoseJoystickIdWasTakenIsFoundByItsIds) {
+    ASSERT_EQ(Bind(0), S_OK);
+    EventLog log(*this);
+    virtualWheel.Unplug();
+    virtualWheel.Detach(0);
+    virtualWheel.Attach(1);
+    virtualWheel.Plug(1);
+    for (int i = 0; i < 45; ++i) {
+        Tick();
+        work.RunPending();
+    }
+    EXPECT_EQ(log.Count("find 0"), 1u);
+    EXPECT_EQ(log.Count("find-wheel"), 1u) << "joystick 0 is not the wheel any more";
+    EXPECT_EQ(driver->CopyRecord(0).devicePath, hosted::VirtualWheel::PathFor(1, 1));
+    EXPECT_EQ(TickReport(1), (Bytes{0, 0, 0, 0})) << "record 0 feeds the wheel, now joystick 1";
+}
+
+// Teardown with a search in flight neither waits for it nor lets it bind anything; a search that
+// cannot be started is asked for again a second later.
+TEST_F(DriverTick, ReleaseLeavesASearchInFlightToEndByItself) {
+    ASSERT_EQ(Bind(0), S_OK);
+    EventLog log(*this);
+    virtualWheel.Unplug();
+    work.FailRuns(true);
+    for (int i = 0; i < 42; ++i) {
+        Tick();
+    }
+    work.FailRuns(false);
+    EXPECT_EQ(work.Pending(), 0u);
+    for (int i = 0; i < 40; ++i) {
+        Tick();
+    }
+    ASSERT_EQ(work.Pending(), 1u) << "the failed start is tried again";
+    virtualWheel.Plug();
+    ReleaseDriver();
+    EXPECT_EQ(virtualWheel.OpenHandles(), 0u);
+    const size_t opens = virtualWheel.Opens();
+    EXPECT_EQ(work.RunPending(), 1u);
+    EXPECT_EQ(log.Count("find 0"), 0u) << "a cancelled search still searched";
+    EXPECT_EQ(virtualWheel.Opens(), opens);
 }
 
 TEST_F(DriverTick, BindingAgainWhileUnpluggedKeepsTheRecordForTheTick) {

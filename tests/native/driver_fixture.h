@@ -170,6 +170,7 @@ struct DriverRig {
     hosted::ThreadTimer threadTimer;
     hosted::AutoResetEvent storeEvent;
     hosted::VirtualWheel virtualWheel{clock};
+    hosted::ManualWork work;
     wheel::ModuleCount moduleCount;
     std::atomic<wheel::OsClass> os{wheel::OsWinNT6};
     std::atomic<uint32_t> sleptMs{0};
@@ -184,6 +185,7 @@ struct DriverRig {
         services.storeLock = &storeEvent;
         services.link = &virtualWheel;
         services.moduleCount = &moduleCount;
+        services.work = &work;
         services.osClass = [this] { return os.load(); };
         services.sleep = [this](uint32_t ms) { sleptMs.fetch_add(ms); };
     }

@@ -220,8 +220,9 @@ TEST_F(DravikDll, NamedStoreEventExistsWhileTheLibraryIsLoaded) {
         ACCESS_MASK rights;
     };
     const Row rows[] = {
-        {"the interactive user's processes, elevated or not, wait and signal", dacl,
-         ACCESS_ALLOWED_ACE_TYPE, WinInteractiveSid, SYNCHRONIZE | EVENT_MODIFY_STATE},
+        {"every authenticated user's processes, a service's or batch logon's too, wait and "
+         "signal",
+         dacl, ACCESS_ALLOWED_ACE_TYPE, WinAuthenticatedUserSid, SYNCHRONIZE | EVENT_MODIFY_STATE},
         {"a low label: no integrity level is kept out", sacl, SYSTEM_MANDATORY_LABEL_ACE_TYPE,
          WinLowLabelSid, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP},
     };

@@ -2,11 +2,13 @@
 
 #include "common/dinput_shapes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <vector>
 
 namespace hidwheel {
@@ -45,10 +47,31 @@ BOOL CALLBACK CollectJoystick(LPCDIDEVICEINSTANCEA instance, LPVOID context) {
     return DIENUM_CONTINUE;
 }
 
-// Joystick IDs as the control panel numbers them: the attached joysticks in DirectInput's order.
+// The other device's instance GUID, made up: no device of Wine's has it.
+constexpr GUID kStandInGuid = {
+    0x5d1f0a44, 0x0b3c, 0x4e2a, {0x9a, 0x61, 0x3e, 0x7b, 0x20, 0xc4, 0x51, 0x8d}};
+
+struct StandIn {
+    std::mutex mutex;
+    UINT id = 0;
+    std::string path;
+    std::function<void()> getConfigHook;
+};
+StandIn& TheStandIn() {
+    static StandIn standIn;
+    return standIn;
+}
+
+// Joystick IDs as the control panel numbers them: the attached joysticks in DirectInput's order,
+// with the stand-in device at its ID.
 std::vector<GUID> Joysticks(IDirectInput7A* input) {
     std::vector<GUID> found;
     input->EnumDevices(DIDEVTYPE_JOYSTICK, CollectJoystick, &found, DIEDFL_ATTACHEDONLY);
+    StandIn& standIn = TheStandIn();
+    std::lock_guard<std::mutex> hold(standIn.mutex);
+    if (!standIn.path.empty()) {
+        found.insert(found.begin() + std::min<size_t>(standIn.id, found.size()), kStandInGuid);
+    }
     return found;
 }
 
@@ -90,6 +113,14 @@ class JoyConfig final : public IDirectInputJoyConfig {
     }
     HRESULT STDMETHODCALLTYPE DeleteType(LPCWSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetConfig(UINT id, LPDIJOYCONFIG config, DWORD flags) override {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> hold(TheStandIn().mutex);
+            hook = TheStandIn().getConfigHook;
+        }
+        if (hook) {
+            hook();
+        }
         const HRESULT result = ReadConfig(id, config, flags);
         Note("get-config id=%u flags=0x%08lX hr=0x%08lX", id, static_cast<unsigned long>(flags),
              static_cast<unsigned long>(result));
@@ -216,6 +247,14 @@ class Input final : public IDirectInput7A {
         if (name == nullptr || instance == nullptr) {
             return E_POINTER;
         }
+        {
+            StandIn& standIn = TheStandIn();
+            std::lock_guard<std::mutex> hold(standIn.mutex);
+            if (!standIn.path.empty() && lstrcmpiA(standIn.path.c_str(), name) == 0) {
+                *instance = kStandInGuid;
+                return DI_OK;
+            }
+        }
         wchar_t wide[1024];
         if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 1024) == 0) {
             return DIERR_DEVICENOTREG;
@@ -281,6 +320,19 @@ HRESULT WINAPI ShimDirectInputCreateA(HINSTANCE instance, DWORD version, IDirect
 
 void SetShimLog(std::function<void(const std::string&)> log) {
     shimLog = std::move(log);
+}
+
+void SetJoystickStandIn(UINT id, const std::string& path) {
+    StandIn& standIn = TheStandIn();
+    std::lock_guard<std::mutex> hold(standIn.mutex);
+    standIn.id = id;
+    standIn.path = path;
+}
+
+void SetGetConfigHook(std::function<void()> hook) {
+    StandIn& standIn = TheStandIn();
+    std::lock_guard<std::mutex> hold(standIn.mutex);
+    standIn.getConfigHook = std::move(hook);
 }
 
 bool RedirectImport(HMODULE module, const char* dll, const char* function, void* replacement) {

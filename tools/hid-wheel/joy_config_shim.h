@@ -10,6 +10,7 @@
 #include "common/platform.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace hidwheel {
@@ -34,5 +35,15 @@ HRESULT WINAPI ShimDirectInputCreateA(HINSTANCE instance, DWORD version, IDirect
 // Every call the supplied pieces answer ("get-config id=0 flags=0x00000001 hr=0x00000000",
 // "find-device hr=..."), for a host's log. Unset: silent.
 void SetShimLog(std::function<void(const std::string&)> log);
+
+// Another device at joystick ID `id`, as when a gamepad is plugged in while the wheel is out:
+// the joysticks from `id` on move up by one, GetConfig(id) gives the stand-in's instance GUID and
+// FindDevice gives that GUID for `path` (another HID device's interface). An empty path takes the
+// stand-in away.
+void SetJoystickStandIn(UINT id, const std::string& path);
+
+// Called at the start of every GetConfig, on the caller's thread: a test holds a search there
+// (DirectInput slow, or waiting on a lock). Unset: nothing.
+void SetGetConfigHook(std::function<void()> hook);
 
 }  // namespace hidwheel

@@ -1,5 +1,6 @@
 #include "wheel_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "common/os_class.h"
 #include "common/registry_win32.h"
+#include "common/report_board_win32.h"
 #include "common/services_win32.h"
 #include "common/wheel_ids.h"
 #include "ffdriver/device_link_win32.h"
@@ -712,85 +714,136 @@ CheckResult CheckWheel(const Options& options, WheelFound* wheelFound) {
 
 // --- Other programs with the driver ---
 
+// A report this recent means the program is driving the wheel now (one goes out every 25 ms).
+constexpr uint32_t kSendingWithinMs = 250;
+
 struct DriverUsers {
-    bool any = false;
-    std::vector<std::string> sheets;  // programs with the wheel's property sheet open as well
-    std::vector<std::string> others;  // games and other programs with the driver loaded
+    // Programs that sent the wheel reports just now: they spoil the rumble test.
+    std::vector<std::string> senders;
+    // Programs with the driver loaded that send the wheel nothing: harmless to the test.
+    std::vector<std::string> idle;
+    // Something else has the driver loaded that this program may not look into.
+    bool unseenHolder = false;
 };
 
-// The other processes that have the driver (and perhaps the property sheet) loaded, as far as
-// this program may look into them.
-void ListDriverUsers(DriverUsers* users) {
-    const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (processes == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    PROCESSENTRY32 process = {};
-    process.dwSize = sizeof process;
-    for (BOOL more = Process32First(processes, &process); more;
-         more = Process32Next(processes, &process)) {
-        if (process.th32ProcessID == GetCurrentProcessId() || process.th32ProcessID == 0) {
-            continue;
-        }
-        const HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
-        if (modules == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        bool driver = false;
-        bool sheet = false;
-        MODULEENTRY32 module = {};
-        module.dwSize = sizeof module;
-        for (BOOL next = Module32First(modules, &module); next;
-             next = Module32Next(modules, &module)) {
-            driver = driver || _stricmp(module.szModule, "dravik.dll") == 0;
-            sheet = sheet || _stricmp(module.szModule, "velquin.dll") == 0;
-        }
-        CloseHandle(modules);
-        if (driver) {
-            const std::string name = Format("%s (process %lu)", process.szExeFile,
-                                            static_cast<unsigned long>(process.th32ProcessID));
-            (sheet ? users->sheets : users->others).push_back(name);
+// The processes whose drivers sent the wheel at `path` a report within kSendingWithinMs, as the
+// drivers' report board tells.
+std::vector<DWORD> SendingProcesses(const std::string& path) {
+    std::vector<DWORD> senders;
+    std::vector<wheel::ReportBoardEntry> entries;
+    wheel::ReadReportBoard(&entries);
+    const LONG hash = wheel::ReportBoardPathHash(path.c_str());
+    for (const wheel::ReportBoardEntry& entry : entries) {
+        if (entry.processId != GetCurrentProcessId() && entry.pathHash == hash &&
+            entry.msSinceReport < kSendingWithinMs) {
+            senders.push_back(entry.processId);
         }
     }
-    CloseHandle(processes);
+    return senders;
 }
 
-// The driver's named event lives while any process has the driver loaded. This process counts
-// itself out: the handle opened here to ask, and the driver's own when it is loaded here.
-DriverUsers OtherDriverUsers() {
-    DriverUsers users;
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
-    if (event == nullptr) {
-        // Refused means it is there, made by someone under rights of their own.
-        if (GetLastError() != ERROR_ACCESS_DENIED) {
-            return users;
+// "game.exe (process 42, 32-bit)": the bitness where this program may ask.
+std::string ProcessName(const PROCESSENTRY32& process) {
+    std::string bits;
+    const HANDLE handle =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.th32ProcessID);
+    if (handle != nullptr) {
+        BOOL wow64 = FALSE;
+        if (IsWow64Process(handle, &wow64)) {
+            bits = wow64 || !WindowsIs64Bit() ? ", 32-bit" : ", 64-bit";
         }
-        users.any = true;
-    } else {
+        CloseHandle(handle);
+    }
+    return Format("%s (process %lu%s)", Utf8FromAnsi(process.szExeFile).c_str(),
+                  static_cast<unsigned long>(process.th32ProcessID), bits.c_str());
+}
+
+// Whether a process has the driver and the property sheet loaded; false when this program may
+// not look into it. The 32-bit modules of a 32-bit process are listed to a 64-bit program too.
+bool LoadedModules(DWORD processId, bool* driver, bool* sheet) {
+    const HANDLE modules =
+        CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId);
+    if (modules == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL next = Module32First(modules, &module); next; next = Module32Next(modules, &module)) {
+        *driver = *driver || _stricmp(module.szModule, "dravik.dll") == 0;
+        *sheet = *sheet || _stricmp(module.szModule, "velquin.dll") == 0;
+    }
+    CloseHandle(modules);
+    return true;
+}
+
+// The other processes that drive the wheel now (`sending`, from the report board), and those that
+// merely have the driver loaded, named as far as this program may look into them.
+DriverUsers OtherDriverUsers(const std::vector<DWORD>& sending) {
+    DriverUsers users;
+    std::vector<DWORD> unnamed = sending;
+    size_t holders = 0;
+    const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32 process = {};
+        process.dwSize = sizeof process;
+        for (BOOL more = Process32First(processes, &process); more;
+             more = Process32Next(processes, &process)) {
+            const DWORD id = process.th32ProcessID;
+            if (id == GetCurrentProcessId() || id == 0) {
+                continue;
+            }
+            bool driver = false;
+            bool sheet = false;
+            LoadedModules(id, &driver, &sheet);
+            const auto sender = std::find(unnamed.begin(), unnamed.end(), id);
+            if (sender != unnamed.end()) {
+                unnamed.erase(sender);
+                users.senders.push_back(
+                    ProcessName(process) +
+                    (sheet ? ", Game Controllers with the wheel's Properties open (its Effect "
+                             "page drives the motors)"
+                           : ", a game or another program that uses the wheel's force feedback"));
+                ++holders;
+            } else if (driver) {
+                users.idle.push_back(ProcessName(process));
+                ++holders;
+            }
+        }
+        CloseHandle(processes);
+    }
+    for (DWORD id : unnamed) {
+        users.senders.push_back(Format("process %lu, which this check may not look into",
+                                       static_cast<unsigned long>(id)));
+        ++holders;
+    }
+    // The driver's named event lives while any process has the driver loaded: more handles to it
+    // than this program's own mean a holder not named above. This process counts itself out:
+    // the handle opened here to ask, and the driver's own when it is loaded here.
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, wheel::VidPidName().c_str());
+    if (event != nullptr) {
         const ULONG own = GetModuleHandleA("dravik.dll") != nullptr ? 2 : 1;
         ULONG count = 0;
-        users.any = wheel::HandleCount(event, &count) ? count > own : own == 1;
+        users.unseenHolder = wheel::HandleCount(event, &count) && count > own + holders;
         CloseHandle(event);
+    } else {
+        // Refused means it is there, made by someone under rights of their own.
+        users.unseenHolder = GetLastError() == ERROR_ACCESS_DENIED && holders == 0;
     }
-    ListDriverUsers(&users);
-    users.any = users.any || !users.sheets.empty() || !users.others.empty();
     return users;
 }
 
-std::string DescribeUsers(const DriverUsers& users) {
-    std::vector<std::string> who;
-    for (const std::string& sheet : users.sheets) {
-        who.push_back(sheet +
-                      ", Game Controllers with the wheel's Properties open (its Effect "
-                      "page drives the motors)");
-    }
-    for (const std::string& other : users.others) {
-        who.push_back(other + ", a game or another program that uses the wheel's force feedback");
-    }
-    if (who.empty()) {
+// The note for programs that have the driver loaded but do not drive the wheel.
+std::string IdleNote(const DriverUsers& users) {
+    std::vector<std::string> who = users.idle;
+    if (users.unseenHolder) {
         who.push_back("a program this check may not look into (one run as administrator, perhaps)");
     }
-    return Join(who, "; ");
+    if (who.empty()) {
+        return "";
+    }
+    return " (note: " + Join(who, "; ") + (who.size() == 1 ? " has" : " have") +
+           " the wheel's driver loaded but sent the wheel nothing during the test, which does "
+           "not disturb it)";
 }
 
 // --- 5. Rumble test ---
@@ -846,8 +899,9 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     if (wheelFound.path.empty()) {
         return {name, Verdict::Skipped, "not run: the driver would find no wheel", ""};
     }
-    // Asked before this program loads the driver itself.
-    const DriverUsers users = OtherDriverUsers();
+    // Who drives the wheel is asked before the test and after it: a program may start or stop
+    // in between.
+    std::vector<DWORD> sending = SendingProcesses(wheelFound.path);
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IDirectInputEffectDriver* raw = nullptr;
     const HRESULT created =
@@ -902,11 +956,17 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
                        MotorName(motor),
                        ReportText(MotorReport(motor, amplify, wheelFound.reportId)).c_str());
     }
+    for (DWORD id : SendingProcesses(wheelFound.path)) {
+        if (std::find(sending.begin(), sending.end(), id) == sending.end()) {
+            sending.push_back(id);
+        }
+    }
     // The last release stops the driver, which ends with an all-off report.
     raw->Release();
     if (SUCCEEDED(init)) {
         CoUninitialize();
     }
+    const DriverUsers users = OtherDriverUsers(sending);
     if (!failures.empty()) {
         return {name, Verdict::Problem,
                 "the installed driver did not play the test: " + Join(failures, ", "),
@@ -916,15 +976,16 @@ CheckResult RumbleTest(const Options& options, const WheelFound& wheelFound, uin
     std::string found = "the installed driver played " + sent + ", then all off " +
                         ReportText(dravik::BuildMotorReport(wheelFound.reportId, 0, 0)) +
                         "; every call succeeded and the wheel accepts reports";
-    if (users.any) {
+    if (!users.senders.empty()) {
         return {name, Verdict::Inconclusive,
-                "inconclusive: another program has the wheel's driver loaded and sends the wheel "
-                "its own report every 25 ms between the test's, so the motors stutter or stay "
-                "still whatever the test plays (" +
-                    DescribeUsers(users) + "); " + found,
+                "inconclusive: another program sends the wheel its own report every 25 ms "
+                "between the test's, so the motors stutter or stay still whatever the test plays "
+                "(" +
+                    Join(users.senders, "; ") + "); " + found + IdleNote(users),
                 "close that program (or the wheel's Properties in Game Controllers) and run the "
                 "check again"};
     }
+    found += IdleNote(users);
     // Only the motors the reports move are worth asking about.
     const bool feltA = !MotorSilent(0, amplify);
     const bool feltB = !MotorSilent(1, amplify);
