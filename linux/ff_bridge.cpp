@@ -88,21 +88,28 @@ HRESULT FfBridge::Bind(uint32_t device) {
 }
 
 void FfBridge::StartParts(uint32_t device, Effect& effect, DWORD count) {
+    effect.playCount = count;
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->StartEffect(device, effect.handles[i], 0, count);
+        if (effect.handles[i] != 0) {
+            driver_->StartEffect(device, effect.handles[i], 0, count);
+        }
     }
 }
 
 void FfBridge::StopParts(uint32_t device, Effect& effect) {
     effect.pending = false;
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->StopEffect(device, effect.handles[i]);
+        if (effect.handles[i] != 0) {
+            driver_->StopEffect(device, effect.handles[i]);
+        }
     }
 }
 
 void FfBridge::DestroyParts(uint32_t device, Effect& effect) {
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->DestroyEffect(device, effect.handles[i]);
+        if (effect.handles[i] != 0) {
+            driver_->DestroyEffect(device, effect.handles[i]);
+        }
     }
     effect = Effect();
 }
@@ -124,20 +131,26 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
     if (effect.used) {
         // An update: the parameters change, a playing effect plays on with them.
         for (uint32_t i = 0; i < mapped.count; ++i) {
+            DWORD status = 0;
+            driver_->GetEffectStatus(device, effect.handles[i], &status);
             const DIEFFECT params = mapped.parts[i].Params();
             DWORD handle = effect.handles[i];
             const HRESULT hr = driver_->DownloadEffect(device, mapped.parts[i].type, &handle,
                                                        &params, DIEP_ALLPARAMS);
             if (FAILED(hr)) {
-                DestroyParts(device, effect);
-                return -EINVAL;
+                // The kernel keeps the old effect when an update fails, and will play and erase
+                // it: so does the service.
+                RestoreParts(device, effect, i, (status & DIEGES_PLAYING) != 0);
+                return hr == E_OUTOFMEMORY ? -ENOMEM : -EINVAL;
             }
         }
+        effect.mapped = mapped;
         effect.delayMs = in.replay.delay;
         return 0;
     }
     Effect fresh;
     fresh.used = true;
+    fresh.mapped = mapped;
     fresh.delayMs = in.replay.delay;
     for (uint32_t i = 0; i < mapped.count; ++i) {
         const DIEFFECT params = mapped.parts[i].Params();
@@ -152,6 +165,38 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
     }
     effect = fresh;
     return 0;
+}
+
+void FfBridge::RestoreParts(uint32_t device, Effect& effect, uint32_t failed, bool playing) {
+    for (uint32_t i = 0; i <= failed && i < effect.parts; ++i) {
+        const DIEFFECT params = effect.mapped.parts[i].Params();
+        if (i < failed) {
+            // Updated already: its slot takes the old parameters back and plays on.
+            DWORD handle = effect.handles[i];
+            if (FAILED(driver_->DownloadEffect(device, effect.mapped.parts[i].type, &handle,
+                                               &params, DIEP_ALLPARAMS))) {
+                effect.handles[i] = 0;
+            }
+            continue;
+        }
+        // The driver freed the refused part's slot, its play state left as it was. Filled
+        // again, the lowest free slot is that one unless a lower one is free: then the old slot
+        // is stopped, so no later effect inherits its play, and the part starts afresh.
+        const DWORD old = effect.handles[i];
+        DWORD handle = 0;
+        const HRESULT hr =
+            driver_->DownloadEffect(device, effect.mapped.parts[i].type, &handle, &params, 0);
+        if (FAILED(hr) || handle != old) {
+            driver_->StopEffect(device, old);
+        }
+        effect.handles[i] = SUCCEEDED(hr) ? handle : 0;
+        if (SUCCEEDED(hr) && handle != old && playing) {
+            driver_->StartEffect(device, handle, 0, effect.playCount);
+        }
+    }
+    if (effect.handles[0] == 0 || (effect.parts > 1 && effect.handles[1] == 0)) {
+        Log("an effect lost a part: the driver refused its old parameters too");
+    }
 }
 
 int FfBridge::Erase(uint32_t device, int32_t id) {
@@ -240,6 +285,9 @@ void FfBridge::EraseAll(uint32_t device) {
             DestroyParts(device, effect);
         }
     }
+    // The gain outlives the device's opens, not the device: one made later under this number
+    // starts at full gain, as any new force-feedback device does.
+    driver_->SetGain(device, MapGain(0xFFFF));
 }
 
 }  // namespace rumble

@@ -15,6 +15,7 @@
 #include "common/services.h"
 #include "ffdriver/effect_driver.h"
 #include "hosted/hosted_services.h"
+#include "linux/ff_mapping.h"
 
 namespace rumble {
 
@@ -46,7 +47,8 @@ class FfBridge {
     HRESULT Bind(uint32_t device);
 
     // UI_BEGIN_FF_UPLOAD: 0 or a negative errno for the client. `effect.id` is the kernel's slot
-    // (0..kEffectsPerWheel-1); an upload to an id in use replaces that effect.
+    // (0..kEffectsPerWheel-1); an upload to an id in use replaces that effect's parameters, and
+    // a replacement the driver refuses leaves the effect as it was.
     int Upload(uint32_t device, const ff_effect& effect);
     // UI_BEGIN_FF_ERASE: 0 or a negative errno.
     int Erase(uint32_t device, int32_t id);
@@ -55,7 +57,8 @@ class FfBridge {
     void Event(uint32_t device, uint16_t code, int32_t value);
     // Stops every effect of the wheel (its last client went away).
     void StopAll(uint32_t device);
-    // Erases every effect of the wheel (its device is gone for good).
+    // Erases every effect of the wheel and gives it full gain again (its device is gone for
+    // good). The gain a client sets stays across opens until then.
     void EraseAll(uint32_t device);
 
   private:
@@ -63,6 +66,10 @@ class FfBridge {
         bool used = false;
         uint32_t parts = 0;
         DWORD handles[2] = {};
+        // The parameters the driver holds, put back when it refuses an update.
+        MappedEffect mapped;
+        // The count of its last play, for a part that has to be started again.
+        DWORD playCount = 1;
         // A play waiting for replay.delay: due at `dueMs`, that many times.
         bool pending = false;
         uint32_t dueMs = 0;
@@ -89,6 +96,7 @@ class FfBridge {
     void StartParts(uint32_t device, Effect& effect, DWORD count);
     void StopParts(uint32_t device, Effect& effect);
     void DestroyParts(uint32_t device, Effect& effect);
+    void RestoreParts(uint32_t device, Effect& effect, uint32_t failed, bool playing);
     void StartDue();
 
     BridgeServices services_;

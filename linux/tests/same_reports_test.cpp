@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -19,6 +20,7 @@
 
 #include "effect-player/player.h"
 #include "ffdriver/effect_driver.h"
+#include "ffdriver/effect_store.h"
 #include "hosted/hosted_services.h"
 #include "hosted/virtual_wheel.h"
 #include "linux/amplify_config.h"
@@ -26,7 +28,8 @@
 
 namespace {
 
-enum class Do { Upload, Play, Stop, Erase, Gain };
+// StarvedUpload: an upload during which the driver's allocation number `value` (from 0) fails.
+enum class Do { Upload, Play, Stop, Erase, Gain, StarvedUpload, LastClose, Rebind, Drop };
 
 struct ClientStep {
     uint32_t atMs;
@@ -81,6 +84,22 @@ ClientStep Erase(uint32_t at, int32_t id) {
 }
 ClientStep Gain(uint32_t at, int32_t gain) {
     return {at, Do::Gain, {}, FF_GAIN, gain};
+}
+ClientStep StarvedUpload(uint32_t at, const ff_effect& e, int32_t failingAllocation) {
+    return {at, Do::StarvedUpload, e, 0, failingAllocation};
+}
+// What the service does when the device's last client closes it, when the wheel is bound again
+// (plugged back in), and when its device goes for good.
+ClientStep Service(uint32_t at, Do what) {
+    return {at, what, {}, 0, 0};
+}
+
+// The driver's allocations fail one at a time: the one numbered g_failingAllocation, counted
+// from 0 after it is set; -1 fails none.
+int g_allocations = 0;
+int g_failingAllocation = -1;
+void* StarvedAllocate(size_t size) {
+    return g_allocations++ == g_failingAllocation ? nullptr : std::malloc(size);
 }
 
 // The DirectInput side: DIEFF_OBJECTIDS | DIEFF_CARTESIAN (17), full effect gain, no trigger,
@@ -178,6 +197,25 @@ std::string PlayClient(const Case& c, std::vector<int>* uploads) {
                         break;
                     case Do::Erase:
                         uploads->push_back(bridge.Erase(0, s.code));
+                        break;
+                    case Do::StarvedUpload: {
+                        g_allocations = 0;
+                        g_failingAllocation = s.value;
+                        const dravik::EffectAllocator previous =
+                            dravik::SetEffectAllocator(&StarvedAllocate);
+                        uploads->push_back(bridge.Upload(0, s.effect));
+                        dravik::SetEffectAllocator(previous);
+                        EXPECT_GT(g_allocations, s.value) << "the failing allocation never came";
+                        break;
+                    }
+                    case Do::LastClose:
+                        bridge.StopAll(0);
+                        break;
+                    case Do::Rebind:
+                        EXPECT_EQ(bridge.Bind(0), S_OK);
+                        break;
+                    case Do::Drop:
+                        bridge.EraseAll(0);
                         break;
                 }
             }
@@ -352,6 +390,78 @@ std::vector<Case> Cases() {
          600,
          "# the owner's setting\namplify = 600\n",
          {0, 0, 0, 0}});
+    // An update the driver cannot copy fails for the client, and the kernel keeps the old
+    // effect: it plays on unchanged and erases fine, and its slots are free again after.
+    std::vector<ClientStep> refused = {Upload(0, Constant(0, 0x3FFF, 0, 0x6000)), Play(0, 0),
+                                       StarvedUpload(100, Constant(0, 0x3FFF, 0, 0x2000), 1),
+                                       Erase(300, 0)};
+    std::vector<int> refusedUploads = {0, -ENOMEM, 0};
+    for (int16_t id = 0; id < 16; ++id) {
+        ff_effect full = Effect(FF_RUMBLE, id, 0, 100);
+        refused.push_back(Upload(400, full));
+        refusedUploads.push_back(0);
+    }
+    cases.push_back(
+        {"an update refused by the driver leaves the effect as it was", refused,
+         Script(500,
+                {Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(0, 1), Call(300, "DestroyEffect", 1)}),
+         500, "", refusedUploads});
+    // A rumble whose strong part took the new parameters and whose weak part was refused: both
+    // are the old rumble again.
+    ff_effect quieter = rumble;
+    quieter.u.rumble.strong_magnitude = 0x2000;
+    quieter.u.rumble.weak_magnitude = 0x2000;
+    cases.push_back({"a rumble update refused halfway leaves the rumble as it was",
+                     {Upload(0, rumble), Play(0, 0), StarvedUpload(100, quieter, 4), Erase(300, 0)},
+                     Script(500, {Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[1, 0]",
+                                                    "\"constant\": {\"magnitude\": 7500}")),
+                                  Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[0, 1]",
+                                                    "\"constant\": {\"magnitude\": 5000}")),
+                                  Start(0, 1), Start(0, 2), Call(300, "DestroyEffect", 1),
+                                  Call(300, "DestroyEffect", 2)}),
+                     500,
+                     "",
+                     {0, -ENOMEM, 0}});
+    // The refused effect's slot was the second; with the first free by then, the old effect
+    // comes back in the first and plays from its start (the game's equivalent: stop, download,
+    // start). The second slot is stopped, so the next effect, put there, waits for its play.
+    cases.push_back(
+        {"an effect refused an update comes back in another slot",
+         {Upload(0, Constant(1, 0x3FFF, 0, 0x7FFF)), Upload(0, Constant(0, 0x3FFF, 0, 0x6000)),
+          Play(0, 0), Erase(100, 1), StarvedUpload(200, Constant(0, 0x3FFF, 0, 0x2000), 0),
+          Upload(300, Constant(1, 0x3FFF, 0, 0x7FFF)), Erase(400, 0)},
+         Script(500,
+                {Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 10000}")),
+                 Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(0, 2), Call(100, "DestroyEffect", 1), Call(200, "StopEffect", 2),
+                 Download(200, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(200, 1),
+                 Download(300, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 10000}")),
+                 Call(400, "DestroyEffect", 1)}),
+         500,
+         "",
+         {0, 0, 0, -ENOMEM, 0, 0}});
+    // The gain a client sets stays when its last client closes the device and when the wheel is
+    // bound again; a device made anew starts at full gain.
+    cases.push_back(
+        {"the gain stays across opens, not across devices",
+         {Gain(0, 0x8000), Upload(0, Constant(0, 0x3FFF, 100, 0x7FFF)), Play(0, 0),
+          Service(150, Do::LastClose), Service(150, Do::Rebind), Play(200, 0),
+          Service(350, Do::Drop), Upload(400, Constant(0, 0x3FFF, 100, 0x7FFF)), Play(400, 0)},
+         Script(
+             600,
+             {"{\"at_ms\": 0, \"call\": \"SetGain\", \"device\": 0, \"gain\": 5000}",
+              Download(0, 0, XEffect("100000", "[1]", "\"constant\": {\"magnitude\": 10000}")),
+              Start(0, 1), Call(150, "StopEffect", 1), Start(200, 1), Call(350, "DestroyEffect", 1),
+              "{\"at_ms\": 350, \"call\": \"SetGain\", \"device\": 0, \"gain\": 10000}",
+              Download(400, 0, XEffect("100000", "[1]", "\"constant\": {\"magnitude\": 10000}")),
+              Start(400, 1)}),
+         600,
+         "",
+         {0, 0}});
     return cases;
 }
 
