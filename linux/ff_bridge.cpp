@@ -17,24 +17,49 @@ bool ValidId(int32_t id) {
     return id >= 0 && static_cast<uint32_t>(id) < kEffectsPerWheel;
 }
 
+// What the driver gets for its timer: the real one's id changes as it stops and starts again.
+constexpr uint32_t kDriverTimerId = 1;
+
 }  // namespace
 
 uint32_t FfBridge::TickTimer::Start(uint32_t periodMs, uint32_t resolutionMs,
                                     wheel::TimerCallback callback, void* user) {
     callback_ = callback;
     user_ = user;
-    return bridge_.services_.timer->Start(periodMs, resolutionMs, &TickTimer::Fire, this);
+    periodMs_ = periodMs;
+    resolutionMs_ = resolutionMs;
+    return Arm() ? kDriverTimerId : 0;
 }
 
-void FfBridge::TickTimer::Kill(uint32_t id) {
-    bridge_.services_.timer->Kill(id);
+void FfBridge::TickTimer::Kill(uint32_t) {
+    if (realId_ != 0) {
+        bridge_.services_.timer->Kill(realId_);
+        realId_ = 0;
+    }
+    callback_ = nullptr;
+}
+
+bool FfBridge::TickTimer::Arm() {
+    if (realId_ == 0 && callback_ != nullptr) {
+        realId_ = bridge_.services_.timer->Start(periodMs_, resolutionMs_, &TickTimer::Fire, this);
+    }
+    return realId_ != 0;
+}
+
+void FfBridge::TickTimer::Tick() {
+    bridge_.StartDue();
+    if (callback_ != nullptr) {
+        callback_(user_);
+    }
 }
 
 void FfBridge::TickTimer::Fire(void* user) {
     auto* self = static_cast<TickTimer*>(user);
-    self->bridge_.StartDue();
-    if (self->callback_ != nullptr) {
-        self->callback_(self->user_);
+    self->Tick();
+    // This tick found nothing playing, so its report was all-off: the wheel needs no more.
+    if (self->realId_ != 0 && !self->bridge_.Busy()) {
+        self->bridge_.services_.timer->Kill(self->realId_);
+        self->realId_ = 0;
     }
 }
 
@@ -240,10 +265,44 @@ void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
         effect.pending = true;
         effect.dueMs = services_.clock->TickCount() + effect.delayMs;
         effect.count = count;
+        // The delay is counted by the tick.
+        tickTimer_.Arm();
         return;
     }
     effect.pending = false;
+    // From an idle wheel the tick starts again with a tick now, and an effect over before the
+    // next tick gets one now too: every effect a client starts reaches the wheel.
+    const bool idle = !tickTimer_.Armed();
     StartParts(device, effect, count);
+    const DWORD duration = effect.mapped.parts[0].duration;
+    const bool shorterThanTick =
+        duration != INFINITE &&
+        uint64_t{duration} * count < uint64_t{dravik::kTickPeriodMs} * 1000u;
+    if (tickTimer_.Arm() && (idle || shorterThanTick)) {
+        tickTimer_.Tick();
+    }
+}
+
+bool FfBridge::Busy() {
+    for (uint32_t device = 0; device < kMaxWheels; ++device) {
+        for (const Effect& effect : effects_[device]) {
+            if (!effect.used) {
+                continue;
+            }
+            if (effect.pending) {
+                return true;
+            }
+            for (uint32_t i = 0; i < effect.parts; ++i) {
+                DWORD status = 0;
+                if (effect.handles[i] != 0 &&
+                    SUCCEEDED(driver_->GetEffectStatus(device, effect.handles[i], &status)) &&
+                    (status & DIEGES_PLAYING) != 0) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 void FfBridge::StartDue() {

@@ -76,7 +76,10 @@ class FfBridge {
         DWORD count = 0;
         uint32_t delayMs = 0;
     };
-    // Hands the driver's tick callback to the real timer, with the delayed starts first.
+    // Hands the driver's tick callback to the real timer, with the delayed starts first. The
+    // driver's tick runs unchanged while anything plays; once a tick has sent the all-off report
+    // with nothing playing or waiting, the real timer stops until the next play, so an idle
+    // wheel gets no reports.
     class TickTimer final : public wheel::PeriodicTimer {
       public:
         explicit TickTimer(FfBridge& bridge) : bridge_(bridge) {}
@@ -84,12 +87,22 @@ class FfBridge {
                        void* user) override;
         void Kill(uint32_t id) override;
 
+        // Starts the real timer again if the driver has one and it is stopped; true when it
+        // runs.
+        bool Arm();
+        bool Armed() const { return realId_ != 0; }
+        // One tick now, outside the period.
+        void Tick();
+
         static void Fire(void* user);
 
       private:
         FfBridge& bridge_;
         wheel::TimerCallback callback_ = nullptr;
         void* user_ = nullptr;
+        uint32_t periodMs_ = 0;
+        uint32_t resolutionMs_ = 0;
+        uint32_t realId_ = 0;
     };
 
     void Log(const std::string& text);
@@ -98,6 +111,8 @@ class FfBridge {
     void DestroyParts(uint32_t device, Effect& effect);
     void RestoreParts(uint32_t device, Effect& effect, uint32_t failed, bool playing);
     void StartDue();
+    // Something plays or waits for its delay on some wheel.
+    bool Busy();
 
     BridgeServices services_;
     TickTimer tickTimer_;

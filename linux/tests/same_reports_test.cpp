@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -142,6 +143,42 @@ std::string Script(uint32_t untilMs, const std::vector<std::string>& steps,
     return text + "]}";
 }
 
+// The service's timer as a timerfd keeps it: a timer started at t fires at t + 25, t + 50, ...
+// and stopped, not at all.
+class PhasedTimer final : public wheel::PeriodicTimer {
+  public:
+    explicit PhasedTimer(wheel::Clock& clock) : clock_(clock) {}
+    uint32_t Start(uint32_t periodMs, uint32_t, wheel::TimerCallback callback,
+                   void* user) override {
+        periodMs_ = periodMs;
+        startMs_ = clock_.TickCount();
+        callback_ = callback;
+        user_ = user;
+        ++starts_;
+        return starts_;
+    }
+    void Kill(uint32_t id) override {
+        if (id == starts_) {
+            callback_ = nullptr;
+        }
+    }
+    // Fires if a period ends at `ms`.
+    void At(uint32_t ms) {
+        if (callback_ != nullptr && ms > startMs_ && (ms - startMs_) % periodMs_ == 0) {
+            callback_(user_);
+        }
+    }
+    uint32_t Starts() const { return starts_; }
+
+  private:
+    wheel::Clock& clock_;
+    uint32_t periodMs_ = 1;
+    uint32_t startMs_ = 0;
+    wheel::TimerCallback callback_ = nullptr;
+    void* user_ = nullptr;
+    uint32_t starts_ = 0;
+};
+
 struct Case {
     const char* what;
     std::vector<ClientStep> client;
@@ -165,7 +202,7 @@ std::string PlayClient(const Case& c, std::vector<int>* uploads) {
         std::ofstream(name) << c.config;
     }
     hosted::ManualClock clock;
-    hosted::ManualTimer timer;
+    PhasedTimer timer(clock);
     hosted::VirtualWheel wheel(clock);
     rumble::ConfigRegistry registry(name, nullptr);
     EXPECT_EQ(registry.Load(), ERROR_SUCCESS);
@@ -220,13 +257,11 @@ std::string PlayClient(const Case& c, std::vector<int>* uploads) {
                 }
             }
         };
-        for (uint32_t tick = dravik::kTickPeriodMs; tick <= c.untilMs;
-             tick += dravik::kTickPeriodMs) {
-            runUntil(tick);
-            clock.Set(tick);
-            timer.Fire();
+        for (uint32_t ms = 0; ms <= c.untilMs; ++ms) {
+            runUntil(ms);
+            clock.Set(ms);
+            timer.At(ms);
         }
-        runUntil(c.untilMs);
         // The teardown's all-off reports come after the window, as in the player.
         for (const auto& r : wheel.Reports()) {
             out << r.ms << "," << r.joystickId << "," << unsigned{r.bytes[0]} << ","
@@ -465,6 +500,39 @@ std::vector<Case> Cases() {
     return cases;
 }
 
+std::vector<std::string> Rows(const std::string& csv) {
+    std::istringstream lines(csv);
+    std::vector<std::string> rows;
+    std::string line;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+        rows.push_back(line);
+    }
+    return rows;
+}
+
+bool AllOff(const std::string& row) {
+    return row.size() > 6 && row.compare(row.size() - 6, 6, ",0,0,0") == 0;
+}
+
+// The service's rows are the player's, row for row, except that once an all-off report has
+// gone out, the player's further all-off rows may be missing (the service's tick rests while
+// nothing plays). Empty when they match, else the first row that does not.
+std::string DifferenceWhilePlaying(const std::string& service, const std::string& player) {
+    const std::vector<std::string> sent = Rows(service);
+    size_t next = 0;
+    bool off = true;
+    for (const std::string& row : Rows(player)) {
+        if (next < sent.size() && sent[next] == row) {
+            off = AllOff(row);
+            ++next;
+        } else if (!(off && AllOff(row))) {
+            return "player " + row + ", service " + (next < sent.size() ? sent[next] : "nothing");
+        }
+    }
+    return next == sent.size() ? "" : "service sent more: " + sent[next];
+}
+
 TEST(SameReports, EachEffectTypeGivesThePlayersReports) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
@@ -473,7 +541,43 @@ TEST(SameReports, EachEffectTypeGivesThePlayersReports) {
         const std::string player = PlayScript(c.script);
         EXPECT_EQ(uploads, c.uploads);
         EXPECT_GT(LoudRows(player), 0) << player;
-        EXPECT_EQ(service, player);
+        EXPECT_EQ(DifferenceWhilePlaying(service, player), "") << service << "\n" << player;
+    }
+}
+
+// An idle wheel gets one all-off report and then none until the next play; rumbles of 10 ms,
+// shorter than a tick and started between ticks, each reach the wheel at their start.
+TEST(SameReports, AnIdleWheelRestsAndShortEffectsReachIt) {
+    ff_effect blip = Effect(FF_RUMBLE, 0, 0, 10);
+    blip.u.rumble.strong_magnitude = 0xC000;
+    blip.u.rumble.weak_magnitude = 0x8000;
+    Case c = {"blips", {Upload(0, blip)}, "", 2000, "", {}};
+    std::vector<uint32_t> plays;
+    // Some apart by less than a tick, while the tick still runs, most from a resting one.
+    for (uint32_t at = 1003; at < 1800; at += (plays.size() % 4 == 0 ? 11 : 37)) {
+        plays.push_back(at);
+        c.client.push_back(Play(at, 0));
+    }
+    std::vector<int> uploads;
+    const std::vector<std::string> rows = Rows(PlayClient(c, &uploads));
+    EXPECT_EQ(uploads, std::vector<int>{0});
+    std::string idle;
+    std::string afterLast;
+    for (const std::string& row : rows) {
+        const unsigned ms = static_cast<unsigned>(std::stoul(row));
+        if (ms < 1000) {
+            idle += row + " ";
+        } else if (ms > plays.back() + dravik::kTickPeriodMs && ms < c.untilMs) {
+            afterLast += row + " ";
+        }
+    }
+    EXPECT_EQ(idle, "25,0,0,0,0,0 ");
+    EXPECT_EQ(afterLast, "");
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(AllOff(rows.back()));
+    for (uint32_t at : plays) {
+        const std::string loud = std::to_string(at) + ",0,0,1,190,0";
+        EXPECT_NE(std::find(rows.begin(), rows.end(), loud), rows.end()) << "no " << loud;
     }
 }
 
@@ -512,7 +616,8 @@ TEST(SameReports, GarbageFromClientsChangesNothing) {
     std::vector<int> noisyUploads;
     const std::string expected = PlayClient(clean, &cleanUploads);
     EXPECT_GT(LoudRows(expected), 0);
-    EXPECT_EQ(PlayClient(noisy, &noisyUploads), expected);
+    // The silent sine plays on, so the noisy run's tick goes on with all-off reports.
+    EXPECT_EQ(DifferenceWhilePlaying(expected, PlayClient(noisy, &noisyUploads)), "");
     EXPECT_EQ(noisyUploads, noisy.uploads);
 }
 
