@@ -48,6 +48,11 @@ bool FfBridge::TickTimer::Arm() {
 
 void FfBridge::TickTimer::Tick() {
     bridge_.StartDue();
+    for (auto& wheel : bridge_.effects_) {
+        for (Effect& effect : wheel) {
+            effect.unseen = false;
+        }
+    }
     if (callback_ != nullptr) {
         callback_(user_);
     }
@@ -114,6 +119,7 @@ HRESULT FfBridge::Bind(uint32_t device) {
 
 void FfBridge::StartParts(uint32_t device, Effect& effect, DWORD count) {
     effect.playCount = count;
+    effect.unseen = true;
     for (uint32_t i = 0; i < effect.parts; ++i) {
         if (effect.handles[i] != 0) {
             driver_->StartEffect(device, effect.handles[i], 0, count);
@@ -251,6 +257,11 @@ void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
     }
     Effect& effect = effects_[device][code];
     if (value == 0) {
+        // Stopped before any tick met it (SDL stops a 10 ms rumble itself): the wheel gets it
+        // now, for that one tick.
+        if (effect.unseen && tickTimer_.Armed()) {
+            tickTimer_.Tick();
+        }
         StopParts(device, effect);
         return;
     }

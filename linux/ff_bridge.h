@@ -70,6 +70,8 @@ class FfBridge {
         MappedEffect mapped;
         // The count of its last play, for a part that has to be started again.
         DWORD playCount = 1;
+        // Started since the last tick: no report has shown it yet.
+        bool unseen = false;
         // A play waiting for replay.delay: due at `dueMs`, that many times.
         bool pending = false;
         uint32_t dueMs = 0;

@@ -558,16 +558,30 @@ TEST(SameReports, AnIdleWheelRestsAndShortEffectsReachIt) {
         plays.push_back(at);
         c.client.push_back(Play(at, 0));
     }
+    // An endless rumble played and stopped between two ticks, as SDL stops a short rumble.
+    ff_effect endless = Effect(FF_RUMBLE, 1, 0, 0);
+    endless.u.rumble.strong_magnitude = 0x4000;
+    c.client.push_back(Upload(1850, endless));
+    c.client.push_back(Play(1900, 0));
+    c.client.push_back(Play(1905, 1));
+    c.client.push_back(Stop(1910, 1));
     std::vector<int> uploads;
     const std::vector<std::string> rows = Rows(PlayClient(c, &uploads));
-    EXPECT_EQ(uploads, std::vector<int>{0});
+    EXPECT_EQ(uploads, (std::vector<int>{0, 0}));
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [](const std::string& row) {
+                               return row.rfind("1910,", 0) == 0 && !AllOff(row);
+                           }),
+              rows.end())
+        << "the rumble stopped between ticks never reached the wheel";
+    plays.push_back(1900);
     std::string idle;
     std::string afterLast;
     for (const std::string& row : rows) {
         const unsigned ms = static_cast<unsigned>(std::stoul(row));
         if (ms < 1000) {
             idle += row + " ";
-        } else if (ms > plays.back() + dravik::kTickPeriodMs && ms < c.untilMs) {
+        } else if (ms > 1910 + dravik::kTickPeriodMs && ms < c.untilMs) {
             afterLast += row + " ";
         }
     }
