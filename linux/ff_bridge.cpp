@@ -160,10 +160,16 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
         DestroyParts(device, effect);
     }
     if (effect.used) {
-        // An update: the parameters change, a playing effect plays on with them.
+        // An update: the parameters change, a playing effect plays on with them. Parameters no
+        // tick has met yet get one first (SDL ends a short rumble by updating it to nothing).
+        if (effect.unseen && tickTimer_.Armed()) {
+            tickTimer_.Tick();
+        }
+        bool playing = false;
         for (uint32_t i = 0; i < mapped.count; ++i) {
             DWORD status = 0;
             driver_->GetEffectStatus(device, effect.handles[i], &status);
+            playing = playing || (status & DIEGES_PLAYING) != 0;
             const DIEFFECT params = mapped.parts[i].Params();
             DWORD handle = effect.handles[i];
             const HRESULT hr = driver_->DownloadEffect(device, mapped.parts[i].type, &handle,
@@ -177,6 +183,7 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
         }
         effect.mapped = mapped;
         effect.delayMs = in.replay.delay;
+        effect.unseen = playing;
         return 0;
     }
     Effect fresh;
@@ -295,6 +302,9 @@ void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
 }
 
 bool FfBridge::Busy() {
+    if (services_.settled && !services_.settled()) {
+        return true;
+    }
     for (uint32_t device = 0; device < kMaxWheels; ++device) {
         for (const Effect& effect : effects_[device]) {
             if (!effect.used) {

@@ -31,6 +31,10 @@ struct BridgeServices {
     wheel::PeriodicTimer* timer = nullptr;
     wheel::DeviceLink* link = nullptr;
     std::function<void(const std::string&)> log;
+    // Every report handed to the link has reached its wheel; the tick rests only then, so a
+    // report lost to a failed send is followed by a tick that reopens the wheel and sends the
+    // current levels. Unset: reports are delivered as they are handed over.
+    std::function<bool()> settled;
 };
 
 class FfBridge {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "common/services.h"
@@ -29,6 +30,10 @@ class HidrawLink final : public wheel::DeviceLink {
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
     void Close(HANDLE device) override;
 
+    // Every report handed over has reached its wheel: none waits or is under way, and the last
+    // send did not fail. A wheel forgotten by SetNode no longer counts.
+    bool Settled();
+
   private:
     void Log(const std::string& text);
     std::string NodeOf(HANDLE device);
@@ -43,6 +48,8 @@ class HidrawLink final : public wheel::DeviceLink {
     std::map<int, std::string> open_;
     // The node whose open failed last, so a tick that retries it every 25 ms says so once.
     std::string failedNode_;
+    // Nodes whose last send failed: the first failure of a run is logged, the rest are not.
+    std::set<std::string> failedSends_;
     // Last: it ends, flushing, before what its thread uses goes.
     ReportWriter writer_;
 };

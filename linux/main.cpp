@@ -172,6 +172,7 @@ class Service {
         services.timer = &timer_;
         services.link = &link_;
         services.log = [this](const std::string& text) { Verbose(text); };
+        services.settled = [this] { return link_.Settled(); };
         bridge_ = std::make_unique<rumble::FfBridge>(services);
         if (!bridge_->Create()) {
             Log("the effect driver cannot start");

@@ -49,6 +49,16 @@ void ReportWriter::Release(int fd) {
     wake_.notify_one();
 }
 
+bool ReportWriter::Idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [fd, slot] : slots_) {
+        if ((slot.pending && !slot.failed) || slot.sending) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void ReportWriter::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -65,9 +75,11 @@ void ReportWriter::Run() {
             uint8_t report[4];
             std::memcpy(report, work->second.report, sizeof report);
             work->second.pending = false;
+            work->second.sending = true;
             lock.unlock();
             const bool sent = send_(fd, report);
             lock.lock();
+            slots_[fd].sending = false;
             // The slot stays while this thread is the only one to erase it.
             if (!sent) {
                 slots_[fd].failed = true;

@@ -34,10 +34,13 @@ class ReportWriter {
     // Gives `fd` up: its waiting report still goes out, then it is closed, never while a send
     // to it is under way.
     void Release(int fd);
+    // Nothing waits to be sent and no send is under way.
+    bool Idle();
 
   private:
     struct Slot {
         bool pending = false;
+        bool sending = false;
         uint8_t report[4] = {};
         bool failed = false;
         bool released = false;

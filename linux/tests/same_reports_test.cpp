@@ -565,9 +565,24 @@ TEST(SameReports, AnIdleWheelRestsAndShortEffectsReachIt) {
     c.client.push_back(Play(1900, 0));
     c.client.push_back(Play(1905, 1));
     c.client.push_back(Stop(1910, 1));
+    // SDL's own way: the playing rumble updated to full and 5 ms later to nothing.
+    ff_effect full = endless;
+    full.u.rumble.strong_magnitude = 0xFFFF;
+    ff_effect none = endless;
+    none.u.rumble.strong_magnitude = 0;
+    c.client.push_back(Play(1960, 1));
+    c.client.push_back(Upload(1965, full));
+    c.client.push_back(Upload(1970, none));
     std::vector<int> uploads;
     const std::vector<std::string> rows = Rows(PlayClient(c, &uploads));
-    EXPECT_EQ(uploads, (std::vector<int>{0, 0}));
+    EXPECT_EQ(uploads, (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [](const std::string& row) {
+                               return row.rfind("1970,0,0,", 0) == 0 &&
+                                      row.find(",254,") != std::string::npos;
+                           }),
+              rows.end())
+        << "the full rumble, replaced within a tick, never reached the wheel";
     EXPECT_NE(std::find_if(rows.begin(), rows.end(),
                            [](const std::string& row) {
                                return row.rfind("1910,", 0) == 0 && !AllOff(row);
@@ -581,7 +596,7 @@ TEST(SameReports, AnIdleWheelRestsAndShortEffectsReachIt) {
         const unsigned ms = static_cast<unsigned>(std::stoul(row));
         if (ms < 1000) {
             idle += row + " ";
-        } else if (ms > 1910 + dravik::kTickPeriodMs && ms < c.untilMs) {
+        } else if (ms > 1910 + dravik::kTickPeriodMs && ms < 1960) {
             afterLast += row + " ";
         }
     }
