@@ -28,9 +28,11 @@ int ToFd(HANDLE handle) {
 
 }  // namespace
 
-HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose)
+HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose,
+                       std::function<void(const std::string&)> warn)
     : log_(std::move(log)),
       verbose_(verbose),
+      warn_(warn ? std::move(warn) : log_),
       writer_([this](int fd, const uint8_t report[4]) { return Write(fd, report); },
               [this](int fd) {
                   {
@@ -155,10 +157,10 @@ bool HidrawLink::Write(int fd, const uint8_t report[4]) {
         std::lock_guard<std::mutex> lock(openMutex_);
         first = result < 0 ? failedSends_.insert(node).second : (failedSends_.erase(node), false);
     }
-    if (first) {
+    if (first && warn_) {
         // Once per run of failures: a wheel that is gone fails every tick until it is back.
-        Log(node + ": a motor report failed: " + std::strerror(error) +
-            "; retried until the wheel answers");
+        warn_(node + ": a motor report failed: " + std::strerror(error) +
+              "; retried until the wheel answers");
     }
     return result >= 0;
 }

@@ -17,7 +17,9 @@ namespace rumble {
 
 class HidrawLink final : public wheel::DeviceLink {
   public:
-    explicit HidrawLink(std::function<void(const std::string&)> log, bool verbose);
+    // `warn` takes the messages about failed reports; without it they go to `log`.
+    HidrawLink(std::function<void(const std::string&)> log, bool verbose,
+               std::function<void(const std::string&)> warn = nullptr);
 
     // The wheel's node for a device ID; an empty path forgets it (unplugged).
     void SetNode(uint32_t device, const std::string& node);
@@ -42,6 +44,7 @@ class HidrawLink final : public wheel::DeviceLink {
 
     std::function<void(const std::string&)> log_;
     bool verbose_;
+    std::function<void(const std::string&)> warn_;
     std::map<uint32_t, std::string> nodes_;
     // Open descriptors and their nodes, for the messages of both threads.
     std::mutex openMutex_;
