@@ -109,6 +109,28 @@ TEST(ReportWriter, AStalledWheelGetsTheLatestReportAndAReleaseClosesAfterIt) {
     }
 }
 
+// A wheel that answers at once: a report and the one right after it both go out, however late
+// the thread wakes (a 10 ms rumble's only report, then its stop). Many tries, so a writer that
+// replaced the first rarely escapes.
+TEST(ReportWriter, AReportLeftWhileTheWheelIsFreeIsNeverReplaced) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        StallingWheel wheel;
+        wheel.stalled = false;
+        {
+            rumble::ReportWriter writer(
+                [&wheel](int fd, const uint8_t report[4]) { return wheel.Send(fd, report); },
+                [&wheel](int fd) { wheel.Close(fd); });
+            uint8_t report[4];
+            Report(190, report);
+            ASSERT_TRUE(writer.Post(7, report));
+            Report(0, report);
+            ASSERT_TRUE(writer.Post(7, report));
+        }
+        const std::vector<std::pair<int, uint8_t>> both = {{7, 190}, {7, 0}};
+        ASSERT_EQ(wheel.sent, both) << "attempt " << attempt;
+    }
+}
+
 TEST(ReportWriter, AFailedSendIsReportedToTheNextPost) {
     StallingWheel wheel;
     wheel.stalled = false;
