@@ -180,6 +180,8 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
                 RestoreParts(device, effect, i, (status & DIEGES_PLAYING) != 0);
                 return hr == E_OUTOFMEMORY ? -ENOMEM : -EINVAL;
             }
+            // The same slot, or a new one for a part lost earlier.
+            effect.handles[i] = handle;
         }
         effect.mapped = mapped;
         effect.delayMs = in.replay.delay;
