@@ -1,5 +1,7 @@
 #include "amplify_config.h"
 
+#include <sys/stat.h>
+
 #include <strings.h>
 
 #include <cerrno>
@@ -96,11 +98,33 @@ ConfigRegistry::ConfigRegistry(std::string configPath,
                                std::function<void(const std::string&)> report)
     : path_(std::move(configPath)), report_(std::move(report)) {}
 
+const AmplifySetting& ConfigRegistry::Current() {
+    struct stat info = {};
+    std::string stamp = "none";
+    if (stat(path_.c_str(), &info) == 0) {
+        stamp = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+                std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+                std::to_string(info.st_mtim.tv_nsec) + ":" + std::to_string(info.st_ctim.tv_sec) +
+                "." + std::to_string(info.st_ctim.tv_nsec);
+    }
+    if (!read_ || stamp != stamp_) {
+        read_ = true;
+        stamp_ = stamp;
+        setting_ = ReadAmplifyConfig(path_);
+        if (!setting_.problem.empty() && report_) {
+            report_(setting_.problem);
+        }
+    }
+    return setting_;
+}
+
 LONG ConfigRegistry::Load() {
     const LONG status = install::WriteWheelData(memory_);
     if (status != ERROR_SUCCESS) {
         return status;
     }
+    // Read now, so a problem with the file is told at start.
+    Current();
     // The Effect page creates the user's OEM key when it stores Amplify; here it always exists,
     // so the driver's read reaches the file.
     HKEY key = nullptr;
@@ -134,10 +158,7 @@ LONG ConfigRegistry::QueryValue(HKEY key, const char* valueName, DWORD* type, BY
     if (oemKeys_.count(key) == 0 || valueName == nullptr || strcasecmp(valueName, "Amplify") != 0) {
         return memory_.QueryValue(key, valueName, type, data, dataSize);
     }
-    const AmplifySetting setting = ReadAmplifyConfig(path_);
-    if (!setting.problem.empty() && report_) {
-        report_(setting.problem);
-    }
+    const AmplifySetting setting = Current();
     // A REG_DWORD, with RegQueryValueEx's rules for the size.
     if (type != nullptr) {
         *type = REG_DWORD;

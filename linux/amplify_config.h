@@ -30,8 +30,9 @@ AmplifySetting ParseAmplifyConfig(const std::string& text);
 AmplifySetting ReadAmplifyConfig(const std::string& path);
 
 // The registry the driver sees: the wheel's registry data, and `Amplify` under the OEM key (in
-// either hive) answered from the config file at every read. A problem with the file is passed
-// to `report` each time it is read.
+// either hive) answered from the config file. The file is read at Load and again at a read of
+// `Amplify` after it changed (its status differs), so an effect start costs a stat, not a parse;
+// a problem with it is passed to `report` once per reading.
 class ConfigRegistry final : public wheel::RegistryApi {
   public:
     ConfigRegistry(std::string configPath, std::function<void(const std::string&)> report);
@@ -49,8 +50,15 @@ class ConfigRegistry final : public wheel::RegistryApi {
     LONG CloseKey(HKEY key) override;
 
   private:
+    // The setting, read again if the file changed since.
+    const AmplifySetting& Current();
+
     std::string path_;
     std::function<void(const std::string&)> report_;
+    bool read_ = false;
+    // What identifies the file's version: existence, device, inode, size, change times.
+    std::string stamp_;
+    AmplifySetting setting_;
     hosted::MemoryRegistry memory_;
     // Handles open on the OEM key, whose Amplify comes from the file.
     std::set<HKEY> oemKeys_;

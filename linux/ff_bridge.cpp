@@ -17,24 +17,54 @@ bool ValidId(int32_t id) {
     return id >= 0 && static_cast<uint32_t>(id) < kEffectsPerWheel;
 }
 
+// What the driver gets for its timer: the real one's id changes as it stops and starts again.
+constexpr uint32_t kDriverTimerId = 1;
+
 }  // namespace
 
 uint32_t FfBridge::TickTimer::Start(uint32_t periodMs, uint32_t resolutionMs,
                                     wheel::TimerCallback callback, void* user) {
     callback_ = callback;
     user_ = user;
-    return bridge_.services_.timer->Start(periodMs, resolutionMs, &TickTimer::Fire, this);
+    periodMs_ = periodMs;
+    resolutionMs_ = resolutionMs;
+    return Arm() ? kDriverTimerId : 0;
 }
 
-void FfBridge::TickTimer::Kill(uint32_t id) {
-    bridge_.services_.timer->Kill(id);
+void FfBridge::TickTimer::Kill(uint32_t) {
+    if (realId_ != 0) {
+        bridge_.services_.timer->Kill(realId_);
+        realId_ = 0;
+    }
+    callback_ = nullptr;
+}
+
+bool FfBridge::TickTimer::Arm() {
+    if (realId_ == 0 && callback_ != nullptr) {
+        realId_ = bridge_.services_.timer->Start(periodMs_, resolutionMs_, &TickTimer::Fire, this);
+    }
+    return realId_ != 0;
+}
+
+void FfBridge::TickTimer::Tick() {
+    bridge_.StartDue();
+    for (auto& wheel : bridge_.effects_) {
+        for (Effect& effect : wheel) {
+            effect.unseen = false;
+        }
+    }
+    if (callback_ != nullptr) {
+        callback_(user_);
+    }
 }
 
 void FfBridge::TickTimer::Fire(void* user) {
     auto* self = static_cast<TickTimer*>(user);
-    self->bridge_.StartDue();
-    if (self->callback_ != nullptr) {
-        self->callback_(self->user_);
+    self->Tick();
+    // This tick found nothing playing, so its report was all-off: the wheel needs no more.
+    if (self->realId_ != 0 && !self->bridge_.Busy()) {
+        self->bridge_.services_.timer->Kill(self->realId_);
+        self->realId_ = 0;
     }
 }
 
@@ -88,21 +118,29 @@ HRESULT FfBridge::Bind(uint32_t device) {
 }
 
 void FfBridge::StartParts(uint32_t device, Effect& effect, DWORD count) {
+    effect.playCount = count;
+    effect.unseen = true;
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->StartEffect(device, effect.handles[i], 0, count);
+        if (effect.handles[i] != 0) {
+            driver_->StartEffect(device, effect.handles[i], 0, count);
+        }
     }
 }
 
 void FfBridge::StopParts(uint32_t device, Effect& effect) {
     effect.pending = false;
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->StopEffect(device, effect.handles[i]);
+        if (effect.handles[i] != 0) {
+            driver_->StopEffect(device, effect.handles[i]);
+        }
     }
 }
 
 void FfBridge::DestroyParts(uint32_t device, Effect& effect) {
     for (uint32_t i = 0; i < effect.parts; ++i) {
-        driver_->DestroyEffect(device, effect.handles[i]);
+        if (effect.handles[i] != 0) {
+            driver_->DestroyEffect(device, effect.handles[i]);
+        }
     }
     effect = Effect();
 }
@@ -122,22 +160,37 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
         DestroyParts(device, effect);
     }
     if (effect.used) {
-        // An update: the parameters change, a playing effect plays on with them.
+        // An update: the parameters change, a playing effect plays on with them. Parameters no
+        // tick has met yet get one first (SDL ends a short rumble by updating it to nothing).
+        if (effect.unseen && tickTimer_.Armed()) {
+            tickTimer_.Tick();
+        }
+        bool playing = false;
         for (uint32_t i = 0; i < mapped.count; ++i) {
+            DWORD status = 0;
+            driver_->GetEffectStatus(device, effect.handles[i], &status);
+            playing = playing || (status & DIEGES_PLAYING) != 0;
             const DIEFFECT params = mapped.parts[i].Params();
             DWORD handle = effect.handles[i];
             const HRESULT hr = driver_->DownloadEffect(device, mapped.parts[i].type, &handle,
                                                        &params, DIEP_ALLPARAMS);
             if (FAILED(hr)) {
-                DestroyParts(device, effect);
-                return -EINVAL;
+                // The kernel keeps the old effect when an update fails, and will play and erase
+                // it: so does the service.
+                RestoreParts(device, effect, i, (status & DIEGES_PLAYING) != 0);
+                return hr == E_OUTOFMEMORY ? -ENOMEM : -EINVAL;
             }
+            // The same slot, or a new one for a part lost earlier.
+            effect.handles[i] = handle;
         }
+        effect.mapped = mapped;
         effect.delayMs = in.replay.delay;
+        effect.unseen = playing;
         return 0;
     }
     Effect fresh;
     fresh.used = true;
+    fresh.mapped = mapped;
     fresh.delayMs = in.replay.delay;
     for (uint32_t i = 0; i < mapped.count; ++i) {
         const DIEFFECT params = mapped.parts[i].Params();
@@ -152,6 +205,38 @@ int FfBridge::Upload(uint32_t device, const ff_effect& in) {
     }
     effect = fresh;
     return 0;
+}
+
+void FfBridge::RestoreParts(uint32_t device, Effect& effect, uint32_t failed, bool playing) {
+    for (uint32_t i = 0; i <= failed && i < effect.parts; ++i) {
+        const DIEFFECT params = effect.mapped.parts[i].Params();
+        if (i < failed) {
+            // Updated already: its slot takes the old parameters back and plays on.
+            DWORD handle = effect.handles[i];
+            if (FAILED(driver_->DownloadEffect(device, effect.mapped.parts[i].type, &handle,
+                                               &params, DIEP_ALLPARAMS))) {
+                effect.handles[i] = 0;
+            }
+            continue;
+        }
+        // The driver freed the refused part's slot, its play state left as it was. Filled
+        // again, the lowest free slot is that one unless a lower one is free: then the old slot
+        // is stopped, so no later effect inherits its play, and the part starts afresh.
+        const DWORD old = effect.handles[i];
+        DWORD handle = 0;
+        const HRESULT hr =
+            driver_->DownloadEffect(device, effect.mapped.parts[i].type, &handle, &params, 0);
+        if (FAILED(hr) || handle != old) {
+            driver_->StopEffect(device, old);
+        }
+        effect.handles[i] = SUCCEEDED(hr) ? handle : 0;
+        if (SUCCEEDED(hr) && handle != old && playing) {
+            driver_->StartEffect(device, handle, 0, effect.playCount);
+        }
+    }
+    if (effect.handles[0] == 0 || (effect.parts > 1 && effect.handles[1] == 0)) {
+        Log("an effect lost a part: the driver refused its old parameters too");
+    }
 }
 
 int FfBridge::Erase(uint32_t device, int32_t id) {
@@ -181,6 +266,11 @@ void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
     }
     Effect& effect = effects_[device][code];
     if (value == 0) {
+        // Stopped before any tick met it (SDL stops a 10 ms rumble itself): the wheel gets it
+        // now, for that one tick.
+        if (effect.unseen && tickTimer_.Armed()) {
+            tickTimer_.Tick();
+        }
         StopParts(device, effect);
         return;
     }
@@ -195,10 +285,47 @@ void FfBridge::Event(uint32_t device, uint16_t code, int32_t value) {
         effect.pending = true;
         effect.dueMs = services_.clock->TickCount() + effect.delayMs;
         effect.count = count;
+        // The delay is counted by the tick.
+        tickTimer_.Arm();
         return;
     }
     effect.pending = false;
+    // From an idle wheel the tick starts again with a tick now, and an effect over before the
+    // next tick gets one now too: every effect a client starts reaches the wheel.
+    const bool idle = !tickTimer_.Armed();
     StartParts(device, effect, count);
+    const DWORD duration = effect.mapped.parts[0].duration;
+    const bool shorterThanTick =
+        duration != INFINITE &&
+        uint64_t{duration} * count < uint64_t{dravik::kTickPeriodMs} * 1000u;
+    if (tickTimer_.Arm() && (idle || shorterThanTick)) {
+        tickTimer_.Tick();
+    }
+}
+
+bool FfBridge::Busy() {
+    if (services_.settled && !services_.settled()) {
+        return true;
+    }
+    for (uint32_t device = 0; device < kMaxWheels; ++device) {
+        for (const Effect& effect : effects_[device]) {
+            if (!effect.used) {
+                continue;
+            }
+            if (effect.pending) {
+                return true;
+            }
+            for (uint32_t i = 0; i < effect.parts; ++i) {
+                DWORD status = 0;
+                if (effect.handles[i] != 0 &&
+                    SUCCEEDED(driver_->GetEffectStatus(device, effect.handles[i], &status)) &&
+                    (status & DIEGES_PLAYING) != 0) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 void FfBridge::StartDue() {
@@ -240,6 +367,9 @@ void FfBridge::EraseAll(uint32_t device) {
             DestroyParts(device, effect);
         }
     }
+    // The gain outlives the device's opens, not the device: one made later under this number
+    // starts at full gain, as any new force-feedback device does.
+    driver_->SetGain(device, MapGain(0xFFFF));
 }
 
 }  // namespace rumble

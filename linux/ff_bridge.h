@@ -15,6 +15,7 @@
 #include "common/services.h"
 #include "ffdriver/effect_driver.h"
 #include "hosted/hosted_services.h"
+#include "linux/ff_mapping.h"
 
 namespace rumble {
 
@@ -30,6 +31,10 @@ struct BridgeServices {
     wheel::PeriodicTimer* timer = nullptr;
     wheel::DeviceLink* link = nullptr;
     std::function<void(const std::string&)> log;
+    // Every report handed to the link has reached its wheel; the tick rests only then, so a
+    // report lost to a failed send is followed by a tick that reopens the wheel and sends the
+    // current levels. Unset: reports are delivered as they are handed over.
+    std::function<bool()> settled;
 };
 
 class FfBridge {
@@ -46,7 +51,8 @@ class FfBridge {
     HRESULT Bind(uint32_t device);
 
     // UI_BEGIN_FF_UPLOAD: 0 or a negative errno for the client. `effect.id` is the kernel's slot
-    // (0..kEffectsPerWheel-1); an upload to an id in use replaces that effect.
+    // (0..kEffectsPerWheel-1); an upload to an id in use replaces that effect's parameters, and
+    // a replacement the driver refuses leaves the effect as it was.
     int Upload(uint32_t device, const ff_effect& effect);
     // UI_BEGIN_FF_ERASE: 0 or a negative errno.
     int Erase(uint32_t device, int32_t id);
@@ -55,7 +61,8 @@ class FfBridge {
     void Event(uint32_t device, uint16_t code, int32_t value);
     // Stops every effect of the wheel (its last client went away).
     void StopAll(uint32_t device);
-    // Erases every effect of the wheel (its device is gone for good).
+    // Erases every effect of the wheel and gives it full gain again (its device is gone for
+    // good). The gain a client sets stays across opens until then.
     void EraseAll(uint32_t device);
 
   private:
@@ -63,13 +70,22 @@ class FfBridge {
         bool used = false;
         uint32_t parts = 0;
         DWORD handles[2] = {};
+        // The parameters the driver holds, put back when it refuses an update.
+        MappedEffect mapped;
+        // The count of its last play, for a part that has to be started again.
+        DWORD playCount = 1;
+        // Started since the last tick: no report has shown it yet.
+        bool unseen = false;
         // A play waiting for replay.delay: due at `dueMs`, that many times.
         bool pending = false;
         uint32_t dueMs = 0;
         DWORD count = 0;
         uint32_t delayMs = 0;
     };
-    // Hands the driver's tick callback to the real timer, with the delayed starts first.
+    // Hands the driver's tick callback to the real timer, with the delayed starts first. The
+    // driver's tick runs unchanged while anything plays; once a tick has sent the all-off report
+    // with nothing playing or waiting, the real timer stops until the next play, so an idle
+    // wheel gets no reports.
     class TickTimer final : public wheel::PeriodicTimer {
       public:
         explicit TickTimer(FfBridge& bridge) : bridge_(bridge) {}
@@ -77,19 +93,32 @@ class FfBridge {
                        void* user) override;
         void Kill(uint32_t id) override;
 
+        // Starts the real timer again if the driver has one and it is stopped; true when it
+        // runs.
+        bool Arm();
+        bool Armed() const { return realId_ != 0; }
+        // One tick now, outside the period.
+        void Tick();
+
         static void Fire(void* user);
 
       private:
         FfBridge& bridge_;
         wheel::TimerCallback callback_ = nullptr;
         void* user_ = nullptr;
+        uint32_t periodMs_ = 0;
+        uint32_t resolutionMs_ = 0;
+        uint32_t realId_ = 0;
     };
 
     void Log(const std::string& text);
     void StartParts(uint32_t device, Effect& effect, DWORD count);
     void StopParts(uint32_t device, Effect& effect);
     void DestroyParts(uint32_t device, Effect& effect);
+    void RestoreParts(uint32_t device, Effect& effect, uint32_t failed, bool playing);
     void StartDue();
+    // Something plays or waits for its delay on some wheel.
+    bool Busy();
 
     BridgeServices services_;
     TickTimer tickTimer_;

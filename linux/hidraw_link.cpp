@@ -28,9 +28,11 @@ int ToFd(HANDLE handle) {
 
 }  // namespace
 
-HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose)
+HidrawLink::HidrawLink(std::function<void(const std::string&)> log, bool verbose,
+                       std::function<void(const std::string&)> warn)
     : log_(std::move(log)),
       verbose_(verbose),
+      warn_(warn ? std::move(warn) : log_),
       writer_([this](int fd, const uint8_t report[4]) { return Write(fd, report); },
               [this](int fd) {
                   {
@@ -48,6 +50,11 @@ void HidrawLink::Log(const std::string& text) {
 
 void HidrawLink::SetNode(uint32_t device, const std::string& node) {
     if (node.empty()) {
+        const auto it = nodes_.find(device);
+        if (it != nodes_.end()) {
+            std::lock_guard<std::mutex> lock(openMutex_);
+            failedSends_.erase(it->second);
+        }
         nodes_.erase(device);
     } else {
         nodes_[device] = node;
@@ -137,13 +144,35 @@ bool HidrawLink::Write(int fd, const uint8_t report[4]) {
     uint8_t buffer[4];
     std::memcpy(buffer, report, sizeof buffer);
     const int result = ioctl(fd, HIDIOCSFEATURE(sizeof buffer), buffer);
+    const int error = errno;
+    const std::string node = NodeOf(ToHandle(fd));
     if (verbose_) {
         char text[64];
         std::snprintf(text, sizeof text, "report %02x %02x %02x %02x", buffer[0], buffer[1],
                       buffer[2], buffer[3]);
-        Log(NodeOf(ToHandle(fd)) + ": " + text + (result < 0 ? " failed" : ""));
+        Log(node + ": " + text + (result < 0 ? " failed" : ""));
+    }
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(openMutex_);
+        first = result < 0 ? failedSends_.insert(node).second : (failedSends_.erase(node), false);
+    }
+    if (first && warn_) {
+        // Once per run of failures: a wheel that is gone fails every tick until it is back.
+        warn_(node + ": a motor report failed: " + std::strerror(error) +
+              "; retried until the wheel answers");
     }
     return result >= 0;
+}
+
+bool HidrawLink::Settled() {
+    {
+        std::lock_guard<std::mutex> lock(openMutex_);
+        if (!failedSends_.empty()) {
+            return false;
+        }
+    }
+    return writer_.Idle();
 }
 
 void HidrawLink::Close(HANDLE device) {

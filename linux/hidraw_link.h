@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "common/services.h"
@@ -16,7 +17,9 @@ namespace rumble {
 
 class HidrawLink final : public wheel::DeviceLink {
   public:
-    explicit HidrawLink(std::function<void(const std::string&)> log, bool verbose);
+    // `warn` takes the messages about failed reports; without it they go to `log`.
+    HidrawLink(std::function<void(const std::string&)> log, bool verbose,
+               std::function<void(const std::string&)> warn = nullptr);
 
     // The wheel's node for a device ID; an empty path forgets it (unplugged).
     void SetNode(uint32_t device, const std::string& node);
@@ -29,6 +32,10 @@ class HidrawLink final : public wheel::DeviceLink {
     bool SendFeature(HANDLE device, const uint8_t* report, uint32_t length) override;
     void Close(HANDLE device) override;
 
+    // Every report handed over has reached its wheel: none waits or is under way, and the last
+    // send did not fail. A wheel forgotten by SetNode no longer counts.
+    bool Settled();
+
   private:
     void Log(const std::string& text);
     std::string NodeOf(HANDLE device);
@@ -37,12 +44,15 @@ class HidrawLink final : public wheel::DeviceLink {
 
     std::function<void(const std::string&)> log_;
     bool verbose_;
+    std::function<void(const std::string&)> warn_;
     std::map<uint32_t, std::string> nodes_;
     // Open descriptors and their nodes, for the messages of both threads.
     std::mutex openMutex_;
     std::map<int, std::string> open_;
     // The node whose open failed last, so a tick that retries it every 25 ms says so once.
     std::string failedNode_;
+    // Nodes whose last send failed: the first failure of a run is logged, the rest are not.
+    std::set<std::string> failedSends_;
     // Last: it ends, flushing, before what its thread uses goes.
     ReportWriter writer_;
 };

@@ -3,18 +3,22 @@
 // its hidraw node with the Windows driver's own effect code and 25 ms tick.
 //
 // Command line (stable):
-//   talvex-rumble [--foreground] [--verbose] [--config FILE] [--help]
-//     --foreground   stay attached and log to standard error (the systemd unit uses it);
-//                    without it the service detaches and logs to syslog
-//     --verbose      also log every report sent, the intensity file's problems and ignored
-//                    client requests
+//   talvex-rumble [--foreground] [--verbose] [--config FILE] [--help] [--version]
+//     --foreground   stay attached and log to standard error (the systemd unit uses it), with
+//                    journald's "<N>" priority prefixes when standard error is the journal
+//                    (JOURNAL_STREAM); without it the service detaches and logs to syslog
+//     --verbose      also log every report sent and ignored client requests
 //     --config FILE  the intensity file (default /etc/talvex-rumble.conf): "amplify = N",
-//                    N from 0 (silent) to 1500, 1000 unchanged; read at every effect start
+//                    N from 0 (silent) to 1500, 1000 unchanged; read at start and again at an
+//                    effect start after it changed; a problem with it is a warning, once per
+//                    change
 //     --help         this text, exit 0
+//     --version      "talvex-rumble X.Y.Z.B", exit 0
 //   Exit codes: 0 stopped by SIGTERM, SIGINT, SIGHUP or SIGQUIT (after an all-off report to every
 //   wheel), 1 cannot start (libudev, the timer), 2 bad arguments.
 //
-// What it logs (one line each, "talvex-rumble: ..."): "wheel N found: <name>, hidraw
+// What it logs (one line each, "talvex-rumble: ..."; errors, warnings, notices and with
+// --verbose debug lines, each at its syslog priority): "wheel N found: <name>, hidraw
 // /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
 // R (...)", with --verbose "/dev/hidrawX: report 03 00 fe 00" for every report, "wheel N
 // unplugged", "wheel N back: ...", with --verbose "wheel N: its last client closed it", and
@@ -26,18 +30,21 @@
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "linux/amplify_config.h"
 #include "linux/ff_bridge.h"
 #include "linux/hidraw_link.h"
@@ -49,18 +56,41 @@ namespace {
 constexpr const char* kDefaultConfig = "/etc/talvex-rumble.conf";
 
 bool g_syslog = false;
+// Standard error is connected to the journal: each line starts with its priority, "<3>" for an
+// error, as sd-daemon(3) describes.
+bool g_journal = false;
 
-void Log(const std::string& text) {
+void Log(const std::string& text, int priority = LOG_INFO) {
     if (g_syslog) {
-        syslog(LOG_INFO, "%s", text.c_str());
+        syslog(priority, "%s", text.c_str());
+    } else if (g_journal) {
+        std::fprintf(stderr, "<%d>talvex-rumble: %s\n", priority, text.c_str());
     } else {
         std::fprintf(stderr, "talvex-rumble: %s\n", text.c_str());
     }
+}
+void Warn(const std::string& text) {
+    Log(text, LOG_WARNING);
+}
+void Error(const std::string& text) {
+    Log(text, LOG_ERR);
+}
+
+// JOURNAL_STREAM names the journal's stream as "device:inode"; it is inherited by programs
+// started from the service too, so it counts only while standard error is still that stream.
+bool StderrIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    struct stat info = {};
+    return stream != nullptr && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           fstat(STDERR_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
 }
 
 void Usage(FILE* out) {
     std::fprintf(out,
                  "Usage: talvex-rumble [--foreground] [--verbose] [--config FILE] [--help]\n"
+                 "                     [--version]\n"
                  "Makes the Talvex DX wheel rumble for Linux games: one force-feedback device\n"
                  "per wheel, driven with the Windows driver's effect code.\n"
                  "  --foreground   stay attached, log to standard error\n"
@@ -68,6 +98,7 @@ void Usage(FILE* out) {
                  "  --config FILE  the intensity file (default %s):\n"
                  "                 amplify = N   (0 silent .. 1000 unchanged .. 1500)\n"
                  "  --help         this text\n"
+                 "  --version      the version\n"
                  "SIGTERM, SIGINT, SIGHUP and SIGQUIT turn every wheel's motors off and end it.\n",
                  kDefaultConfig);
 }
@@ -136,8 +167,8 @@ class Service {
   public:
     Service(const std::string& config, bool verbose)
         : verbose_(verbose),
-          registry_(config, [this](const std::string& text) { Verbose(text); }),
-          link_(Log, verbose) {}
+          registry_(config, Warn),
+          link_([](const std::string& text) { Log(text); }, verbose, Warn) {}
 
     int Run() {
         sigset_t signals;
@@ -155,15 +186,15 @@ class Service {
         inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         std::string error;
         if (signalFd < 0 || epoll_ < 0 || timer_.Fd() < 0) {
-            Log("cannot set up the main loop: " + std::string(std::strerror(errno)));
+            Error("cannot set up the main loop: " + std::string(std::strerror(errno)));
             return 1;
         }
         if (!watch_.Open(&error)) {
-            Log(error);
+            Error(error);
             return 1;
         }
         if (registry_.Load() != ERROR_SUCCESS) {
-            Log("cannot load the wheel's registry data");
+            Error("cannot load the wheel's registry data");
             return 1;
         }
         rumble::BridgeServices services;
@@ -172,9 +203,10 @@ class Service {
         services.timer = &timer_;
         services.link = &link_;
         services.log = [this](const std::string& text) { Verbose(text); };
+        services.settled = [this] { return link_.Settled(); };
         bridge_ = std::make_unique<rumble::FfBridge>(services);
         if (!bridge_->Create()) {
-            Log("the effect driver cannot start");
+            Error("the effect driver cannot start");
             return 1;
         }
         Add(signalFd, Tag(kSignal));
@@ -190,7 +222,7 @@ class Service {
             epoll_event events[16];
             const int n = epoll_wait(epoll_, events, 16, -1);
             if (n < 0 && errno != EINTR) {
-                Log("epoll_wait: " + std::string(std::strerror(errno)));
+                Error("epoll_wait: " + std::string(std::strerror(errno)));
                 break;
             }
             for (int i = 0; i < n; ++i) {
@@ -248,7 +280,7 @@ class Service {
 
     void Verbose(const std::string& text) {
         if (verbose_) {
-            Log(text);
+            Log(text, LOG_DEBUG);
         }
     }
 
@@ -316,9 +348,9 @@ class Service {
         Wheel& w = wheels_[id];
         w.bound = SUCCEEDED(bridge_->Bind(id));
         if (!w.bound) {
-            Log("wheel " + std::to_string(id) + ": " + w.nodes.hidraw +
-                " cannot be opened, so its motors stay off; tried again when the wheel's nodes "
-                "change (udevadm trigger) or it is plugged in again");
+            Warn("wheel " + std::to_string(id) + ": " + w.nodes.hidraw +
+                 " cannot be opened, so its motors stay off; tried again when the wheel's nodes "
+                 "change (udevadm trigger) or it is plugged in again");
         }
     }
 
@@ -337,7 +369,7 @@ class Service {
             const auto id = static_cast<uint32_t>(lost);
             Wheel& w = wheels_[id];
             if (!w.mirror->Attach(nodes.event, &error)) {
-                Log(error);
+                Warn(error);
                 return;
             }
             w.nodes = nodes;
@@ -354,12 +386,12 @@ class Service {
             ++id;
         }
         if (id == rumble::kMaxWheels) {
-            Log("more than 16 wheels: " + nodes.hidraw + " is left alone");
+            Warn("more than 16 wheels: " + nodes.hidraw + " is left alone");
             return;
         }
-        auto mirror = std::make_unique<rumble::MirrorDevice>(Log);
+        auto mirror = std::make_unique<rumble::MirrorDevice>(Warn);
         if (!mirror->Create(nodes.event, nodes.hidraw, &error)) {
-            Log(error);
+            Warn(error);
             return;
         }
         Wheel& w = wheels_[id];
@@ -449,11 +481,10 @@ int main(int argc, char** argv) {
     bool foreground = false;
     bool verbose = false;
     std::string config = kDefaultConfig;
-    static const option kOptions[] = {{"foreground", no_argument, nullptr, 'f'},
-                                      {"verbose", no_argument, nullptr, 'v'},
-                                      {"config", required_argument, nullptr, 'c'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"foreground", no_argument, nullptr, 'f'},   {"verbose", no_argument, nullptr, 'v'},
+        {"config", required_argument, nullptr, 'c'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
     int option = 0;
     while ((option = getopt_long(argc, argv, "fvc:h", kOptions, nullptr)) != -1) {
         switch (option) {
@@ -468,6 +499,9 @@ int main(int argc, char** argv) {
                 break;
             case 'h':
                 Usage(stdout);
+                return 0;
+            case 'V':
+                std::printf("talvex-rumble %s\n", WHEEL_VERSION_TEXT);
                 return 0;
             default:
                 Usage(stderr);
@@ -487,6 +521,7 @@ int main(int argc, char** argv) {
         openlog("talvex-rumble", LOG_PID, LOG_DAEMON);
         g_syslog = true;
     }
+    g_journal = !g_syslog && StderrIsJournal();
     Service service(config, verbose);
     return service.Run();
 }

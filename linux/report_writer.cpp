@@ -34,8 +34,17 @@ bool ReportWriter::Post(int fd, const uint8_t report[4]) {
         if (slot.failed) {
             return false;
         }
-        std::memcpy(slot.report, report, sizeof slot.report);
-        slot.pending = true;
+        if (slot.pending && !slot.sending) {
+            // The waiting report was left while the wheel was free and only the thread's wake-up
+            // is late: it still goes out (a 10 ms rumble's one report), the new one after it.
+            // While a send is under way, the wheel is slow and the newest replaces the rest.
+            std::memcpy(slot.then, report, sizeof slot.then);
+            slot.hasThen = true;
+        } else {
+            std::memcpy(slot.report, report, sizeof slot.report);
+            slot.pending = true;
+            slot.hasThen = false;
+        }
     }
     wake_.notify_one();
     return true;
@@ -47,6 +56,16 @@ void ReportWriter::Release(int fd) {
         slots_[fd].released = true;
     }
     wake_.notify_one();
+}
+
+bool ReportWriter::Idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [fd, slot] : slots_) {
+        if ((slot.pending && !slot.failed) || slot.sending) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void ReportWriter::Run() {
@@ -64,10 +83,16 @@ void ReportWriter::Run() {
             const int fd = work->first;
             uint8_t report[4];
             std::memcpy(report, work->second.report, sizeof report);
-            work->second.pending = false;
+            work->second.pending = work->second.hasThen;
+            if (work->second.hasThen) {
+                std::memcpy(work->second.report, work->second.then, sizeof report);
+                work->second.hasThen = false;
+            }
+            work->second.sending = true;
             lock.unlock();
             const bool sent = send_(fd, report);
             lock.lock();
+            slots_[fd].sending = false;
             // The slot stays while this thread is the only one to erase it.
             if (!sent) {
                 slots_[fd].failed = true;

@@ -1,8 +1,10 @@
 // Motor reports leave from their own thread. HIDIOCSFEATURE waits for the wheel (the USB HID
 // driver up to 5 s per report), and nothing that serves clients or forwards input may wait with
-// it. Each open wheel has a one-slot mailbox of the latest report: a new report replaces one not
-// yet sent rather than queueing behind it, so after a stall the wheel gets the current levels,
-// and the last report posted (an all-off included) is always the last one sent.
+// it. Each open wheel has a one-slot mailbox of the latest report: while a send is under way, a
+// new report replaces one not yet sent rather than queueing behind it, so after a stall the
+// wheel gets the current levels, and the last report posted (an all-off included) is always the
+// last one sent. A report left while no send was under way is never replaced, only followed by
+// the latest, so a report made and undone within microseconds (a 10 ms rumble) still goes out.
 #pragma once
 
 #include <condition_variable>
@@ -28,17 +30,24 @@ class ReportWriter {
     ReportWriter(const ReportWriter&) = delete;
     ReportWriter& operator=(const ReportWriter&) = delete;
 
-    // Leaves `report` for `fd`, replacing one not yet sent. False once a send to `fd` failed: the
-    // caller then gives the descriptor up.
+    // Leaves `report` for `fd`: after the one waiting if that was left while no send was under
+    // way, else in its place. False once a send to `fd` failed: the caller then gives the
+    // descriptor up.
     bool Post(int fd, const uint8_t report[4]);
     // Gives `fd` up: its waiting report still goes out, then it is closed, never while a send
     // to it is under way.
     void Release(int fd);
+    // Nothing waits to be sent and no send is under way.
+    bool Idle();
 
   private:
     struct Slot {
         bool pending = false;
+        bool sending = false;
         uint8_t report[4] = {};
+        // A second report, left after `report` while no send was under way.
+        bool hasThen = false;
+        uint8_t then[4] = {};
         bool failed = false;
         bool released = false;
     };

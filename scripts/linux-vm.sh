@@ -106,9 +106,9 @@ build_initramfs() {
 # Returns 0 for a pass and sets vm_verdict to one line. The machine is QEMU's pc, not microvm,
 # which can hang silently when a busy host upsets its timer calibration; one vCPU, which emulates
 # faster than two.
-# The scenarios take 30 to 40 s under emulation, on a busy machine too; a hang is cut off well
-# after that.
-vm_timeout=100
+# The scenarios take 60 to 90 s under emulation on a busy machine (the idle one alone waits
+# 11 s); a hang is cut off well after that.
+vm_timeout=150
 boot_vm() {
   local initramfs="$1" log="$2" scenarios="$3" code=0
   timeout -k 5 "$vm_timeout" qemu-system-x86_64 -accel tcg -machine pc -m 512 -nographic \

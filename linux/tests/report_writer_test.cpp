@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "linux/report_writer.h"
@@ -79,6 +80,7 @@ TEST(ReportWriter, AStalledWheelGetsTheLatestReportAndAReleaseClosesAfterIt) {
             Report(200, report);
             ASSERT_TRUE(writer.Post(7, report));
             wheel.WaitInSend();
+            EXPECT_FALSE(writer.Idle()) << "a send is under way";
             for (uint8_t a : c.duringStall) {
                 Report(a, report);
                 EXPECT_TRUE(writer.Post(7, report));
@@ -87,6 +89,14 @@ TEST(ReportWriter, AStalledWheelGetsTheLatestReportAndAReleaseClosesAfterIt) {
                 writer.Release(7);
             }
             wheel.Go();
+            // Idle once all that was posted has been sent, not before.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!writer.Idle() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_TRUE(writer.Idle());
+            std::lock_guard<std::mutex> lock(wheel.mutex);
+            EXPECT_EQ(wheel.sent.size(), c.sent.size());
         }
         EXPECT_EQ(wheel.sent, c.sent);
         if (c.release) {
@@ -96,6 +106,28 @@ TEST(ReportWriter, AStalledWheelGetsTheLatestReportAndAReleaseClosesAfterIt) {
         } else {
             EXPECT_TRUE(wheel.closed.empty());
         }
+    }
+}
+
+// A wheel that answers at once: a report and the one right after it both go out, however late
+// the thread wakes (a 10 ms rumble's only report, then its stop). Many tries, so a writer that
+// replaced the first rarely escapes.
+TEST(ReportWriter, AReportLeftWhileTheWheelIsFreeIsNeverReplaced) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        StallingWheel wheel;
+        wheel.stalled = false;
+        {
+            rumble::ReportWriter writer(
+                [&wheel](int fd, const uint8_t report[4]) { return wheel.Send(fd, report); },
+                [&wheel](int fd) { wheel.Close(fd); });
+            uint8_t report[4];
+            Report(190, report);
+            ASSERT_TRUE(writer.Post(7, report));
+            Report(0, report);
+            ASSERT_TRUE(writer.Post(7, report));
+        }
+        const std::vector<std::pair<int, uint8_t>> both = {{7, 190}, {7, 0}};
+        ASSERT_EQ(wheel.sent, both) << "attempt " << attempt;
     }
 }
 

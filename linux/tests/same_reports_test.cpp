@@ -9,8 +9,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -19,6 +21,7 @@
 
 #include "effect-player/player.h"
 #include "ffdriver/effect_driver.h"
+#include "ffdriver/effect_store.h"
 #include "hosted/hosted_services.h"
 #include "hosted/virtual_wheel.h"
 #include "linux/amplify_config.h"
@@ -26,7 +29,8 @@
 
 namespace {
 
-enum class Do { Upload, Play, Stop, Erase, Gain };
+// StarvedUpload: an upload during which the driver's allocation number `value` (from 0) fails.
+enum class Do { Upload, Play, Stop, Erase, Gain, StarvedUpload, LastClose, Rebind, Drop };
 
 struct ClientStep {
     uint32_t atMs;
@@ -82,6 +86,22 @@ ClientStep Erase(uint32_t at, int32_t id) {
 ClientStep Gain(uint32_t at, int32_t gain) {
     return {at, Do::Gain, {}, FF_GAIN, gain};
 }
+ClientStep StarvedUpload(uint32_t at, const ff_effect& e, int32_t failingAllocation) {
+    return {at, Do::StarvedUpload, e, 0, failingAllocation};
+}
+// What the service does when the device's last client closes it, when the wheel is bound again
+// (plugged back in), and when its device goes for good.
+ClientStep Service(uint32_t at, Do what) {
+    return {at, what, {}, 0, 0};
+}
+
+// The driver's allocations fail one at a time: the one numbered g_failingAllocation, counted
+// from 0 after it is set; -1 fails none.
+int g_allocations = 0;
+int g_failingAllocation = -1;
+void* StarvedAllocate(size_t size) {
+    return g_allocations++ == g_failingAllocation ? nullptr : std::malloc(size);
+}
 
 // The DirectInput side: DIEFF_OBJECTIDS | DIEFF_CARTESIAN (17), full effect gain, no trigger,
 // on the given axes (object IDs: 2 is X, 258 is Y).
@@ -123,6 +143,42 @@ std::string Script(uint32_t untilMs, const std::vector<std::string>& steps,
     return text + "]}";
 }
 
+// The service's timer as a timerfd keeps it: a timer started at t fires at t + 25, t + 50, ...
+// and stopped, not at all.
+class PhasedTimer final : public wheel::PeriodicTimer {
+  public:
+    explicit PhasedTimer(wheel::Clock& clock) : clock_(clock) {}
+    uint32_t Start(uint32_t periodMs, uint32_t, wheel::TimerCallback callback,
+                   void* user) override {
+        periodMs_ = periodMs;
+        startMs_ = clock_.TickCount();
+        callback_ = callback;
+        user_ = user;
+        ++starts_;
+        return starts_;
+    }
+    void Kill(uint32_t id) override {
+        if (id == starts_) {
+            callback_ = nullptr;
+        }
+    }
+    // Fires if a period ends at `ms`.
+    void At(uint32_t ms) {
+        if (callback_ != nullptr && ms > startMs_ && (ms - startMs_) % periodMs_ == 0) {
+            callback_(user_);
+        }
+    }
+    uint32_t Starts() const { return starts_; }
+
+  private:
+    wheel::Clock& clock_;
+    uint32_t periodMs_ = 1;
+    uint32_t startMs_ = 0;
+    wheel::TimerCallback callback_ = nullptr;
+    void* user_ = nullptr;
+    uint32_t starts_ = 0;
+};
+
 struct Case {
     const char* what;
     std::vector<ClientStep> client;
@@ -146,7 +202,7 @@ std::string PlayClient(const Case& c, std::vector<int>* uploads) {
         std::ofstream(name) << c.config;
     }
     hosted::ManualClock clock;
-    hosted::ManualTimer timer;
+    PhasedTimer timer(clock);
     hosted::VirtualWheel wheel(clock);
     rumble::ConfigRegistry registry(name, nullptr);
     EXPECT_EQ(registry.Load(), ERROR_SUCCESS);
@@ -179,16 +235,33 @@ std::string PlayClient(const Case& c, std::vector<int>* uploads) {
                     case Do::Erase:
                         uploads->push_back(bridge.Erase(0, s.code));
                         break;
+                    case Do::StarvedUpload: {
+                        g_allocations = 0;
+                        g_failingAllocation = s.value;
+                        const dravik::EffectAllocator previous =
+                            dravik::SetEffectAllocator(&StarvedAllocate);
+                        uploads->push_back(bridge.Upload(0, s.effect));
+                        dravik::SetEffectAllocator(previous);
+                        EXPECT_GT(g_allocations, s.value) << "the failing allocation never came";
+                        break;
+                    }
+                    case Do::LastClose:
+                        bridge.StopAll(0);
+                        break;
+                    case Do::Rebind:
+                        EXPECT_EQ(bridge.Bind(0), S_OK);
+                        break;
+                    case Do::Drop:
+                        bridge.EraseAll(0);
+                        break;
                 }
             }
         };
-        for (uint32_t tick = dravik::kTickPeriodMs; tick <= c.untilMs;
-             tick += dravik::kTickPeriodMs) {
-            runUntil(tick);
-            clock.Set(tick);
-            timer.Fire();
+        for (uint32_t ms = 0; ms <= c.untilMs; ++ms) {
+            runUntil(ms);
+            clock.Set(ms);
+            timer.At(ms);
         }
-        runUntil(c.untilMs);
         // The teardown's all-off reports come after the window, as in the player.
         for (const auto& r : wheel.Reports()) {
             out << r.ms << "," << r.joystickId << "," << unsigned{r.bytes[0]} << ","
@@ -352,7 +425,112 @@ std::vector<Case> Cases() {
          600,
          "# the owner's setting\namplify = 600\n",
          {0, 0, 0, 0}});
+    // An update the driver cannot copy fails for the client, and the kernel keeps the old
+    // effect: it plays on unchanged and erases fine, and its slots are free again after.
+    std::vector<ClientStep> refused = {Upload(0, Constant(0, 0x3FFF, 0, 0x6000)), Play(0, 0),
+                                       StarvedUpload(100, Constant(0, 0x3FFF, 0, 0x2000), 1),
+                                       Erase(300, 0)};
+    std::vector<int> refusedUploads = {0, -ENOMEM, 0};
+    for (int16_t id = 0; id < 16; ++id) {
+        ff_effect full = Effect(FF_RUMBLE, id, 0, 100);
+        refused.push_back(Upload(400, full));
+        refusedUploads.push_back(0);
+    }
+    cases.push_back(
+        {"an update refused by the driver leaves the effect as it was", refused,
+         Script(500,
+                {Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(0, 1), Call(300, "DestroyEffect", 1)}),
+         500, "", refusedUploads});
+    // A rumble whose strong part took the new parameters and whose weak part was refused: both
+    // are the old rumble again.
+    ff_effect quieter = rumble;
+    quieter.u.rumble.strong_magnitude = 0x2000;
+    quieter.u.rumble.weak_magnitude = 0x2000;
+    cases.push_back({"a rumble update refused halfway leaves the rumble as it was",
+                     {Upload(0, rumble), Play(0, 0), StarvedUpload(100, quieter, 4), Erase(300, 0)},
+                     Script(500, {Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[1, 0]",
+                                                    "\"constant\": {\"magnitude\": 7500}")),
+                                  Download(0, 0,
+                                           DiEffect("[2, 258]", "400000", "[0, 1]",
+                                                    "\"constant\": {\"magnitude\": 5000}")),
+                                  Start(0, 1), Start(0, 2), Call(300, "DestroyEffect", 1),
+                                  Call(300, "DestroyEffect", 2)}),
+                     500,
+                     "",
+                     {0, -ENOMEM, 0}});
+    // The refused effect's slot was the second; with the first free by then, the old effect
+    // comes back in the first and plays from its start (the game's equivalent: stop, download,
+    // start). The second slot is stopped, so the next effect, put there, waits for its play.
+    cases.push_back(
+        {"an effect refused an update comes back in another slot",
+         {Upload(0, Constant(1, 0x3FFF, 0, 0x7FFF)), Upload(0, Constant(0, 0x3FFF, 0, 0x6000)),
+          Play(0, 0), Erase(100, 1), StarvedUpload(200, Constant(0, 0x3FFF, 0, 0x2000), 0),
+          Upload(300, Constant(1, 0x3FFF, 0, 0x7FFF)), Erase(400, 0)},
+         Script(500,
+                {Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 10000}")),
+                 Download(0, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(0, 2), Call(100, "DestroyEffect", 1), Call(200, "StopEffect", 2),
+                 Download(200, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 7500}")),
+                 Start(200, 1),
+                 Download(300, 0, XEffect(infinite, "[1]", "\"constant\": {\"magnitude\": 10000}")),
+                 Call(400, "DestroyEffect", 1)}),
+         500,
+         "",
+         {0, 0, 0, -ENOMEM, 0, 0}});
+    // The gain a client sets stays when its last client closes the device and when the wheel is
+    // bound again; a device made anew starts at full gain.
+    cases.push_back(
+        {"the gain stays across opens, not across devices",
+         {Gain(0, 0x8000), Upload(0, Constant(0, 0x3FFF, 100, 0x7FFF)), Play(0, 0),
+          Service(150, Do::LastClose), Service(150, Do::Rebind), Play(200, 0),
+          Service(350, Do::Drop), Upload(400, Constant(0, 0x3FFF, 100, 0x7FFF)), Play(400, 0)},
+         Script(
+             600,
+             {"{\"at_ms\": 0, \"call\": \"SetGain\", \"device\": 0, \"gain\": 5000}",
+              Download(0, 0, XEffect("100000", "[1]", "\"constant\": {\"magnitude\": 10000}")),
+              Start(0, 1), Call(150, "StopEffect", 1), Start(200, 1), Call(350, "DestroyEffect", 1),
+              "{\"at_ms\": 350, \"call\": \"SetGain\", \"device\": 0, \"gain\": 10000}",
+              Download(400, 0, XEffect("100000", "[1]", "\"constant\": {\"magnitude\": 10000}")),
+              Start(400, 1)}),
+         600,
+         "",
+         {0, 0}});
     return cases;
+}
+
+std::vector<std::string> Rows(const std::string& csv) {
+    std::istringstream lines(csv);
+    std::vector<std::string> rows;
+    std::string line;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+        rows.push_back(line);
+    }
+    return rows;
+}
+
+bool AllOff(const std::string& row) {
+    return row.size() > 6 && row.compare(row.size() - 6, 6, ",0,0,0") == 0;
+}
+
+// The service's rows are the player's, row for row, except that once an all-off report has
+// gone out, the player's further all-off rows may be missing (the service's tick rests while
+// nothing plays). Empty when they match, else the first row that does not.
+std::string DifferenceWhilePlaying(const std::string& service, const std::string& player) {
+    const std::vector<std::string> sent = Rows(service);
+    size_t next = 0;
+    bool off = true;
+    for (const std::string& row : Rows(player)) {
+        if (next < sent.size() && sent[next] == row) {
+            off = AllOff(row);
+            ++next;
+        } else if (!(off && AllOff(row))) {
+            return "player " + row + ", service " + (next < sent.size() ? sent[next] : "nothing");
+        }
+    }
+    return next == sent.size() ? "" : "service sent more: " + sent[next];
 }
 
 TEST(SameReports, EachEffectTypeGivesThePlayersReports) {
@@ -363,7 +541,72 @@ TEST(SameReports, EachEffectTypeGivesThePlayersReports) {
         const std::string player = PlayScript(c.script);
         EXPECT_EQ(uploads, c.uploads);
         EXPECT_GT(LoudRows(player), 0) << player;
-        EXPECT_EQ(service, player);
+        EXPECT_EQ(DifferenceWhilePlaying(service, player), "") << service << "\n" << player;
+    }
+}
+
+// An idle wheel gets one all-off report and then none until the next play; rumbles of 10 ms,
+// shorter than a tick and started between ticks, each reach the wheel at their start.
+TEST(SameReports, AnIdleWheelRestsAndShortEffectsReachIt) {
+    ff_effect blip = Effect(FF_RUMBLE, 0, 0, 10);
+    blip.u.rumble.strong_magnitude = 0xC000;
+    blip.u.rumble.weak_magnitude = 0x8000;
+    Case c = {"blips", {Upload(0, blip)}, "", 2000, "", {}};
+    std::vector<uint32_t> plays;
+    // Some apart by less than a tick, while the tick still runs, most from a resting one.
+    for (uint32_t at = 1003; at < 1800; at += (plays.size() % 4 == 0 ? 11 : 37)) {
+        plays.push_back(at);
+        c.client.push_back(Play(at, 0));
+    }
+    // An endless rumble played and stopped between two ticks, as SDL stops a short rumble.
+    ff_effect endless = Effect(FF_RUMBLE, 1, 0, 0);
+    endless.u.rumble.strong_magnitude = 0x4000;
+    c.client.push_back(Upload(1850, endless));
+    c.client.push_back(Play(1900, 0));
+    c.client.push_back(Play(1905, 1));
+    c.client.push_back(Stop(1910, 1));
+    // SDL's own way: the playing rumble updated to full and 5 ms later to nothing.
+    ff_effect full = endless;
+    full.u.rumble.strong_magnitude = 0xFFFF;
+    ff_effect none = endless;
+    none.u.rumble.strong_magnitude = 0;
+    c.client.push_back(Play(1960, 1));
+    c.client.push_back(Upload(1965, full));
+    c.client.push_back(Upload(1970, none));
+    std::vector<int> uploads;
+    const std::vector<std::string> rows = Rows(PlayClient(c, &uploads));
+    EXPECT_EQ(uploads, (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [](const std::string& row) {
+                               return row.rfind("1970,0,0,", 0) == 0 &&
+                                      row.find(",254,") != std::string::npos;
+                           }),
+              rows.end())
+        << "the full rumble, replaced within a tick, never reached the wheel";
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [](const std::string& row) {
+                               return row.rfind("1910,", 0) == 0 && !AllOff(row);
+                           }),
+              rows.end())
+        << "the rumble stopped between ticks never reached the wheel";
+    plays.push_back(1900);
+    std::string idle;
+    std::string afterLast;
+    for (const std::string& row : rows) {
+        const unsigned ms = static_cast<unsigned>(std::stoul(row));
+        if (ms < 1000) {
+            idle += row + " ";
+        } else if (ms > 1910 + dravik::kTickPeriodMs && ms < 1960) {
+            afterLast += row + " ";
+        }
+    }
+    EXPECT_EQ(idle, "25,0,0,0,0,0 ");
+    EXPECT_EQ(afterLast, "");
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(AllOff(rows.back()));
+    for (uint32_t at : plays) {
+        const std::string loud = std::to_string(at) + ",0,0,1,190,0";
+        EXPECT_NE(std::find(rows.begin(), rows.end(), loud), rows.end()) << "no " << loud;
     }
 }
 
@@ -402,7 +645,8 @@ TEST(SameReports, GarbageFromClientsChangesNothing) {
     std::vector<int> noisyUploads;
     const std::string expected = PlayClient(clean, &cleanUploads);
     EXPECT_GT(LoudRows(expected), 0);
-    EXPECT_EQ(PlayClient(noisy, &noisyUploads), expected);
+    // The silent sine plays on, so the noisy run's tick goes on with all-off reports.
+    EXPECT_EQ(DifferenceWhilePlaying(expected, PlayClient(noisy, &noisyUploads)), "");
     EXPECT_EQ(noisyUploads, noisy.uploads);
 }
 

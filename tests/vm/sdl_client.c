@@ -5,6 +5,7 @@
  *
  *   sdl-client rumble LOW HIGH MS   SDL_GameControllerRumble (LOW, HIGH 0..65535), then waits
  *                                   until it has ended
+ *   sdl-client blips COUNT MS       COUNT rumbles of MS ms each, a fifth of a second apart
  *   sdl-client list                 every joystick SDL lists, as a game's controller menu would
  *   sdl-client haptic               SDL_HAPTIC_SINE (period 200 ms, magnitude 16384, 1000 ms),
  *                                   then SDL_HAPTIC_CONSTANT (level 24576, 600 ms)
@@ -70,7 +71,7 @@ static int FirstJoystick(void) {
     return count > 0 && haptic0 ? 0 : -1;
 }
 
-static int Rumble(int index, Uint16 low, Uint16 high, Uint32 ms) {
+static SDL_GameController* OpenController(int index) {
     if (!SDL_IsGameController(index)) {
         /* A wheel is in no controller database: a game or its user gives SDL a mapping. */
         char guid[64], mapping[256];
@@ -78,15 +79,25 @@ static int Rumble(int index, Uint16 low, Uint16 high, Uint32 ms) {
         snprintf(mapping, sizeof(mapping),
                  "%s,Talvex DX Wheel,a:b0,b:b1,x:b2,y:b3,leftx:a0,lefty:a1,platform:Linux,", guid);
         if (SDL_GameControllerAddMapping(mapping) < 0) {
-            return Fail("SDL_GameControllerAddMapping");
+            Fail("SDL_GameControllerAddMapping");
+            return NULL;
         }
     }
     SDL_GameController* controller = SDL_GameControllerOpen(index);
     if (controller == NULL) {
-        return Fail("SDL_GameControllerOpen");
+        Fail("SDL_GameControllerOpen");
+        return NULL;
     }
     printf("%u game controller \"%s\" opened\n", SDL_GetTicks(),
            SDL_GameControllerName(controller));
+    return controller;
+}
+
+static int Rumble(int index, Uint16 low, Uint16 high, Uint32 ms) {
+    SDL_GameController* controller = OpenController(index);
+    if (controller == NULL) {
+        return 1;
+    }
     Mark("sdl-rumble", "play");
     if (SDL_GameControllerRumble(controller, low, high, ms) < 0) {
         return Fail("SDL_GameControllerRumble");
@@ -163,16 +174,35 @@ static int List(void) {
     return 0;
 }
 
+/* COUNT rumbles of MS ms each, a fifth of a second apart, as a game's short bumps. */
+static int Blips(int index, int count, Uint32 ms) {
+    SDL_GameController* controller = OpenController(index);
+    if (controller == NULL) {
+        return 1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (SDL_GameControllerRumble(controller, 0xC000, 0x8000, ms) < 0) {
+            return Fail("SDL_GameControllerRumble");
+        }
+        Pump(200);
+    }
+    printf("%u %d rumbles of %u ms\n", SDL_GetTicks(), count, ms);
+    SDL_GameControllerClose(controller);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "list") == 0) {
         return List();
     }
     int rumble = argc == 5 && strcmp(argv[1], "rumble") == 0;
-    if (!rumble && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
-        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | haptic | list\n");
+    int blips = argc == 4 && strcmp(argv[1], "blips") == 0;
+    if (!rumble && !blips && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
+        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | blips COUNT MS | haptic | list\n");
         return 2;
     }
-    if (SDL_Init(rumble ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
+    if (SDL_Init(rumble || blips ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) <
+        0) {
         return Fail("SDL_Init");
     }
     int index = FirstJoystick();
@@ -182,8 +212,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status =
-        rumble ? Rumble(index, (Uint16)atoi(argv[2]), (Uint16)atoi(argv[3]), (Uint32)atoi(argv[4]))
-               : Haptic(index);
+        rumble  ? Rumble(index, (Uint16)atoi(argv[2]), (Uint16)atoi(argv[3]), (Uint32)atoi(argv[4]))
+        : blips ? Blips(index, atoi(argv[2]), (Uint32)atoi(argv[3]))
+                : Haptic(index);
     SDL_Quit();
     return status;
 }
