@@ -505,8 +505,9 @@ void StartGame() {
     StartDriving("game");
 }
 
-// The x86 build of this program and of the driver, beside this build, when both were built:
-// a 32-bit process of this prefix can load them.
+// The x86 build of this program and of the driver, beside this build, when both were built and
+// this machine runs 32-bit code (scripts/test says so in WHEEL_CAN_RUN_32BIT): a 32-bit process
+// of this prefix can load them.
 std::string X86Program() {
     return wintest::DllPathFromEnv("WHEEL_X86_CHECK_TESTS");
 }
@@ -514,7 +515,9 @@ std::string X86Driver() {
     return wintest::DllPathFromEnv("WHEEL_X86_DRAVIK_DLL");
 }
 bool HaveX86Build() {
-    return sizeof(void*) == 8 && !X86Program().empty() && !X86Driver().empty() &&
+    const char* runs32 = std::getenv("WHEEL_CAN_RUN_32BIT");
+    return sizeof(void*) == 8 && runs32 != nullptr && std::string(runs32) == "1" &&
+           !X86Program().empty() && !X86Driver().empty() &&
            GetFileAttributesA(X86Program().c_str()) != INVALID_FILE_ATTRIBUTES &&
            GetFileAttributesA(X86Driver().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -846,8 +849,10 @@ TEST_F(WheelCheck, SaysWhatIsWrongInEachSituation) {
     };
     for (const Situation& situation : situations) {
         if (situation.arrange == StartIdle32BitHolder && !HaveX86Build()) {
-            std::printf("not run: \"%s\" runs in the 64-bit tests with the x86 build beside them\n",
-                        situation.name);
+            std::printf(
+                "not run: \"%s\" runs in the 64-bit tests with the x86 build beside them, "
+                "where this machine runs 32-bit code\n",
+                situation.name);
             continue;
         }
         for (const bool json : {false, true}) {
