@@ -21,14 +21,14 @@
 // --verbose debug lines, each at its syslog priority): "wheel N found: <name>, hidraw
 // /dev/hidrawX, input /dev/input/eventY, device /dev/input/eventZ", "/dev/hidrawX: report ID
 // R (...)", with --verbose "/dev/hidrawX: report 03 00 fe 00" for every report, "wheel N
-// unplugged", "wheel N back: ...", with --verbose "wheel N: its last client closed it", and
-// "stopping". The uinput device has the wheel's name and input id, and the physical path
-// "talvex-rumble/hidrawX". A wheel unplugged while a client holds its device keeps the device
-// and its effects, and plays on when it is back; with no client left the device goes too.
+// unplugged", and "stopping". The uinput device has the wheel's name and input id, and the
+// physical path "talvex-rumble/hidrawX". It comes and goes with the wheel, as a kernel device
+// does: an unplugged wheel's device goes at once (its clients see it removed, and the kernel
+// ends their effects), and a wheel plugged in gets a new one with its axes and buttons as they
+// stand.
 #include <getopt.h>
 #include <signal.h>
 #include <sys/epoll.h>
-#include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -158,7 +158,7 @@ class TimerfdTimer final : public wheel::PeriodicTimer {
 };
 
 // What the main loop waits on, in epoll's 64-bit tag: kind << 32 | wheel.
-enum Source : uint64_t { kSignal = 1, kTimer, kUdev, kInotify, kUinput, kEvdev };
+enum Source : uint64_t { kSignal = 1, kTimer, kUdev, kUinput, kEvdev };
 uint64_t Tag(Source source, uint32_t wheel = 0) {
     return (uint64_t{source} << 32) | wheel;
 }
@@ -183,7 +183,6 @@ class Service {
         signal(SIGPIPE, SIG_IGN);
         const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
         epoll_ = epoll_create1(EPOLL_CLOEXEC);
-        inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         std::string error;
         if (signalFd < 0 || epoll_ < 0 || timer_.Fd() < 0) {
             Error("cannot set up the main loop: " + std::string(std::strerror(errno)));
@@ -212,9 +211,6 @@ class Service {
         Add(signalFd, Tag(kSignal));
         Add(timer_.Fd(), Tag(kTimer));
         Add(watch_.Fd(), Tag(kUdev));
-        if (inotify_ >= 0) {
-            Add(inotify_, Tag(kInotify));
-        }
         Log(std::string("started; device events from ") + watch_.Source());
         Reconcile();
         bool running = true;
@@ -240,9 +236,6 @@ class Service {
                             Reconcile();
                         }
                         break;
-                    case kInotify:
-                        CountClients();
-                        break;
                     case kUinput:
                         if (wheels_.count(wheel) != 0) {
                             wheels_[wheel].mirror->ServeClients(*bridge_, wheel);
@@ -250,8 +243,8 @@ class Service {
                         break;
                     case kEvdev:
                         if (wheels_.count(wheel) != 0 && !wheels_[wheel].mirror->ForwardInput()) {
-                            // The udev event follows; until then nothing more comes from it.
-                            DetachSource(wheel);
+                            // The wheel is going: the udev event that takes its device follows.
+                            Remove(wheels_[wheel].mirror->EvdevFd());
                         }
                         break;
                 }
@@ -269,13 +262,9 @@ class Service {
   private:
     struct Wheel {
         rumble::WheelNodes nodes;
-        bool present = false;
         // DeviceID succeeded: the driver holds its hidraw node and reopens it by itself.
         bool bound = false;
         std::unique_ptr<rumble::MirrorDevice> mirror;
-        // Its device node's name in /dev/input, and how many opens of it are not closed yet.
-        std::string nodeName;
-        int clients = 0;
     };
 
     void Verbose(const std::string& text) {
@@ -297,39 +286,30 @@ class Service {
         }
     }
 
-    void DetachSource(uint32_t id) {
-        Wheel& w = wheels_[id];
-        Remove(w.mirror->EvdevFd());
-        w.mirror->Detach();
-    }
-
-    // Brings the wheels in line with what udev knows now: new wheels get a mirror (a wheel
-    // plugged back in takes over the mirror of one that went, so its clients play on), gone
-    // wheels lose their nodes.
+    // Brings the wheels in line with what udev knows now: a gone wheel's device goes with it,
+    // and a new wheel gets one.
     void Reconcile() {
         const std::vector<rumble::WheelNodes> present = watch_.Wheels();
+        std::vector<uint32_t> gone;
         for (auto& [id, w] : wheels_) {
             bool still = false;
             for (const auto& nodes : present) {
                 still = still || (nodes.hidSyspath == w.nodes.hidSyspath &&
                                   nodes.hidraw == w.nodes.hidraw && nodes.event == w.nodes.event);
             }
-            if (w.present && !still) {
-                w.present = false;
-                link_.SetNode(id, "");
-                DetachSource(id);
-                Log("wheel " + std::to_string(id) + " unplugged (" + w.nodes.hidraw +
-                    "); its device stays for its clients until it is back");
-                if (w.clients <= 0) {
-                    Drop(id);
-                    return Reconcile();
-                }
+            if (!still) {
+                gone.push_back(id);
             }
+        }
+        for (const uint32_t id : gone) {
+            Log("wheel " + std::to_string(id) + " unplugged (" + wheels_[id].nodes.hidraw +
+                "); its device goes too");
+            Drop(id);
         }
         for (const auto& nodes : present) {
             bool known = false;
             for (auto& [id, w] : wheels_) {
-                if (w.present && w.nodes.hidSyspath == nodes.hidSyspath) {
+                if (w.nodes.hidSyspath == nodes.hidSyspath) {
                     known = true;
                     // Its node could not be opened: a changed permission (udevadm trigger after
                     // installing the rule) comes as an event like this one.
@@ -356,31 +336,6 @@ class Service {
 
     void Plug(const rumble::WheelNodes& nodes) {
         std::string error;
-        // A wheel plugged back in: the same port first, else any wheel that is gone.
-        int lost = -1;
-        const std::string port = nodes.hidSyspath.substr(0, nodes.hidSyspath.rfind('/'));
-        for (const auto& [id, w] : wheels_) {
-            if (!w.present &&
-                (lost < 0 || w.nodes.hidSyspath.substr(0, w.nodes.hidSyspath.rfind('/')) == port)) {
-                lost = static_cast<int>(id);
-            }
-        }
-        if (lost >= 0) {
-            const auto id = static_cast<uint32_t>(lost);
-            Wheel& w = wheels_[id];
-            if (!w.mirror->Attach(nodes.event, &error)) {
-                Warn(error);
-                return;
-            }
-            w.nodes = nodes;
-            w.present = true;
-            Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
-            link_.SetNode(id, nodes.hidraw);
-            Log("wheel " + std::to_string(id) + " back: hidraw " + nodes.hidraw + ", input " +
-                nodes.event);
-            Bind(id);
-            return;
-        }
         uint32_t id = 0;
         while (id < rumble::kMaxWheels && wheels_.count(id) != 0) {
             ++id;
@@ -396,70 +351,24 @@ class Service {
         }
         Wheel& w = wheels_[id];
         w.nodes = nodes;
-        w.present = true;
         w.mirror = std::move(mirror);
         Add(w.mirror->UinputFd(), Tag(kUinput, id));
         Add(w.mirror->EvdevFd(), Tag(kEvdev, id));
-        // Its clients are counted by their opens and closes of the device node, seen through its
-        // folder: watching the node itself would need read access to it, which the service's
-        // user does not have, while /dev/input is open to all. Opens through the by-id and
-        // by-path links arrive under the node's own name.
-        const std::string& node = w.mirror->Node();
-        const size_t slash = node.rfind('/');
-        if (slash != std::string::npos) {
-            w.nodeName = node.substr(slash + 1);
-            if (inotify_ >= 0 && inputWatch_ < 0) {
-                inputWatch_ =
-                    inotify_add_watch(inotify_, node.substr(0, slash).c_str(), IN_OPEN | IN_CLOSE);
-            }
-        }
         link_.SetNode(id, nodes.hidraw);
         Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
             ", input " + nodes.event + ", device " + w.mirror->Node());
         Bind(id);
     }
 
-    // The wheel is gone and nobody holds its device: the device goes too.
+    // The wheel is gone: its effects are over and its device goes. Clients that still hold the
+    // device get ENODEV, and the kernel erases their effects as they close it.
     void Drop(uint32_t id) {
         Wheel& w = wheels_[id];
+        link_.SetNode(id, "");
         bridge_->EraseAll(id);
         Remove(w.mirror->UinputFd());
         Remove(w.mirror->EvdevFd());
         wheels_.erase(id);
-    }
-
-    void CountClients() {
-        alignas(inotify_event) char buffer[4096];
-        for (;;) {
-            const ssize_t got = read(inotify_, buffer, sizeof buffer);
-            if (got <= 0) {
-                return;
-            }
-            for (ssize_t pos = 0; pos < got;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
-                pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                if (event->wd != inputWatch_ || event->len == 0) {
-                    continue;
-                }
-                for (auto& [id, w] : wheels_) {
-                    if (w.nodeName.empty() || w.nodeName != event->name) {
-                        continue;
-                    }
-                    if ((event->mask & IN_OPEN) != 0) {
-                        ++w.clients;
-                    }
-                    if ((event->mask & IN_CLOSE) != 0 && w.clients > 0 && --w.clients == 0) {
-                        Verbose("wheel " + std::to_string(id) + ": its last client closed it");
-                        // The kernel erased that client's effects already; this makes sure.
-                        bridge_->StopAll(id);
-                        if (!w.present) {
-                            Drop(id);
-                            break;
-                        }
-                    }
-                }
-            }
-        }
     }
 
     bool verbose_;
@@ -471,8 +380,6 @@ class Service {
     std::unique_ptr<rumble::FfBridge> bridge_;
     std::map<uint32_t, Wheel> wheels_;
     int epoll_ = -1;
-    int inotify_ = -1;
-    int inputWatch_ = -1;
 };
 
 }  // namespace

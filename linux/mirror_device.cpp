@@ -48,9 +48,10 @@ void MirrorDevice::Log(const std::string& text) {
     }
 }
 
-bool MirrorDevice::OpenSource(const std::string& eventNode, std::string* error) {
-    const int fd = open(eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidraw,
+                          std::string* error) {
+    evdev_ = open(eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (evdev_ < 0) {
         const int e = errno;
         *error = Errno("cannot open the wheel's input node " + eventNode, e);
         if (e == EACCES || e == EPERM) {
@@ -59,18 +60,8 @@ bool MirrorDevice::OpenSource(const std::string& eventNode, std::string* error) 
         return false;
     }
     // Games must see the wheel once, through the mirror: nobody else reads it while we hold it.
-    if (ioctl(fd, EVIOCGRAB, 1) < 0) {
+    if (ioctl(evdev_, EVIOCGRAB, 1) < 0) {
         Log(Errno("cannot grab " + eventNode + " (games may see the wheel twice)", errno));
-    }
-    evdev_ = fd;
-    std::memset(held_, 0, sizeof held_);
-    return true;
-}
-
-bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidraw,
-                          std::string* error) {
-    if (!OpenSource(eventNode, error)) {
-        return false;
     }
     uinput_ = open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (uinput_ < 0) {
@@ -85,27 +76,31 @@ bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidra
         return false;
     }
     uint8_t types[(EV_MAX + 8) / 8] = {};
-    uint8_t keys[(KEY_MAX + 8) / 8] = {};
-    uint8_t axes[(ABS_MAX + 8) / 8] = {};
     uint8_t misc[(MSC_MAX + 8) / 8] = {};
     ioctl(evdev_, EVIOCGBIT(0, sizeof types), types);
-    if (TestBit(types, EV_KEY) && ioctl(evdev_, EVIOCGBIT(EV_KEY, sizeof keys), keys) >= 0) {
+    if (TestBit(types, EV_KEY) &&
+        ioctl(evdev_, EVIOCGBIT(EV_KEY, sizeof keyBits_), keyBits_) >= 0) {
         ioctl(uinput_, UI_SET_EVBIT, EV_KEY);
         for (unsigned code = 0; code <= KEY_MAX; ++code) {
-            if (TestBit(keys, code)) {
+            if (TestBit(keyBits_, code)) {
                 ioctl(uinput_, UI_SET_KEYBIT, code);
             }
         }
     }
-    if (TestBit(types, EV_ABS) && ioctl(evdev_, EVIOCGBIT(EV_ABS, sizeof axes), axes) >= 0) {
+    if (TestBit(types, EV_ABS) &&
+        ioctl(evdev_, EVIOCGBIT(EV_ABS, sizeof absBits_), absBits_) >= 0) {
         ioctl(uinput_, UI_SET_EVBIT, EV_ABS);
         for (unsigned code = 0; code <= ABS_MAX; ++code) {
             uinput_abs_setup setup = {};
             setup.code = static_cast<uint16_t>(code);
-            // The same range, fuzz, flat and resolution: games calibrate as for the wheel.
-            if (TestBit(axes, code) && ioctl(evdev_, EVIOCGABS(code), &setup.absinfo) >= 0) {
+            // The same range, fuzz, flat and resolution: games calibrate as for the wheel. The
+            // value too: a game that opens the device at once reads where the wheel stands.
+            if (TestBit(absBits_, code) && ioctl(evdev_, EVIOCGABS(code), &setup.absinfo) >= 0) {
                 ioctl(uinput_, UI_SET_ABSBIT, code);
                 ioctl(uinput_, UI_ABS_SETUP, &setup);
+                abs_[code] = setup.absinfo.value;
+            } else {
+                absBits_[code / 8] &= static_cast<uint8_t>(~(1u << (code % 8)));
             }
         }
     }
@@ -136,6 +131,12 @@ bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidra
         *error = Errno("cannot create the uinput device", errno);
         return false;
     }
+    // Buttons held now (uinput takes no initial key state) and any axis moved since it was read.
+    std::vector<input_event> state;
+    AppendDifferences(&state);
+    if (state.size() > 1 && write(uinput_, state.data(), state.size() * sizeof state[0]) < 0) {
+        Log(Errno("cannot give the device the wheel's state", errno));
+    }
     char sysname[64] = {};
     if (ioctl(uinput_, UI_GET_SYSNAME(sizeof sysname), sysname) >= 0) {
         const std::string dir = std::string("/sys/devices/virtual/input/") + sysname;
@@ -151,32 +152,37 @@ bool MirrorDevice::Create(const std::string& eventNode, const std::string& hidra
     return true;
 }
 
-bool MirrorDevice::Attach(const std::string& eventNode, std::string* error) {
-    Detach();
-    return OpenSource(eventNode, error);
+void MirrorDevice::Track(const input_event& event) {
+    if (event.type == EV_KEY && event.code <= KEY_MAX) {
+        uint8_t& byte = keys_[event.code / 8];
+        const auto bit = static_cast<uint8_t>(1u << (event.code % 8));
+        byte = event.value != 0 ? (byte | bit) : static_cast<uint8_t>(byte & ~bit);
+    } else if (event.type == EV_ABS && event.code <= ABS_MAX) {
+        abs_[event.code] = event.value;
+    }
 }
 
-void MirrorDevice::Detach() {
-    if (evdev_ < 0) {
-        return;
-    }
-    close(evdev_);
-    evdev_ = -1;
-    // A button held at the unplug would stay pressed for games.
-    input_event events[KEY_MAX + 2];
-    size_t n = 0;
-    for (unsigned code = 0; code <= KEY_MAX; ++code) {
-        if (TestBit(held_, code)) {
-            events[n++] = input_event{{}, EV_KEY, static_cast<uint16_t>(code), 0};
+void MirrorDevice::AppendDifferences(std::vector<input_event>* out) {
+    uint8_t keys[sizeof keys_] = {};
+    if (ioctl(evdev_, EVIOCGKEY(sizeof keys), keys) >= 0) {
+        for (unsigned code = 0; code <= KEY_MAX; ++code) {
+            if (TestBit(keyBits_, code) && TestBit(keys, code) != TestBit(keys_, code)) {
+                out->push_back(
+                    input_event{{}, EV_KEY, static_cast<uint16_t>(code), TestBit(keys, code)});
+            }
         }
     }
-    std::memset(held_, 0, sizeof held_);
-    if (n > 0 && uinput_ >= 0) {
-        events[n++] = input_event{{}, EV_SYN, SYN_REPORT, 0};
-        if (write(uinput_, events, n * sizeof events[0]) < 0) {
-            Log(Errno("cannot release the held buttons", errno));
+    for (unsigned code = 0; code <= ABS_MAX; ++code) {
+        input_absinfo info = {};
+        if (TestBit(absBits_, code) && ioctl(evdev_, EVIOCGABS(code), &info) >= 0 &&
+            info.value != abs_[code]) {
+            out->push_back(input_event{{}, EV_ABS, static_cast<uint16_t>(code), info.value});
         }
     }
+    for (const input_event& event : *out) {
+        Track(event);
+    }
+    out->push_back(input_event{{}, EV_SYN, SYN_REPORT, 0});
 }
 
 bool MirrorDevice::ForwardInput() {
@@ -193,14 +199,29 @@ bool MirrorDevice::ForwardInput() {
             return false;
         }
         const size_t count = static_cast<size_t>(got) / sizeof events[0];
+        std::vector<input_event> out;
+        out.reserve(count + 1);
         for (size_t i = 0; i < count; ++i) {
-            if (events[i].type == EV_KEY && events[i].code <= KEY_MAX) {
-                uint8_t& byte = held_[events[i].code / 8];
-                const uint8_t bit = static_cast<uint8_t>(1u << (events[i].code % 8));
-                byte = events[i].value != 0 ? (byte | bit) : (byte & ~bit);
+            const input_event& event = events[i];
+            // The wheel's node overflowed while we were held up: the kernel threw input away
+            // and says so. uinput discards a SYN_DROPPED written to it, so the device is brought
+            // to the wheel's state instead, once the torn packet has passed.
+            if (dropping_) {
+                if (event.type == EV_SYN && event.code == SYN_REPORT) {
+                    dropping_ = false;
+                    AppendDifferences(&out);
+                }
+                continue;
             }
+            if (event.type == EV_SYN && event.code == SYN_DROPPED) {
+                dropping_ = true;
+                continue;
+            }
+            Track(event);
+            out.push_back(event);
         }
-        if (uinput_ >= 0 && write(uinput_, events, count * sizeof events[0]) < 0) {
+        if (!out.empty() && uinput_ >= 0 &&
+            write(uinput_, out.data(), out.size() * sizeof out[0]) < 0) {
             Log(Errno("cannot pass the wheel's input on", errno));
         }
     }

@@ -108,7 +108,7 @@ build_initramfs() {
 # faster than two.
 # The scenarios take 60 to 90 s under emulation on a busy machine (the idle one alone waits
 # 11 s); a hang is cut off well after that.
-vm_timeout=150
+vm_timeout=180
 boot_vm() {
   local initramfs="$1" log="$2" scenarios="$3" code=0
   timeout -k 5 "$vm_timeout" qemu-system-x86_64 -accel tcg -machine pc -m 512 -nographic \

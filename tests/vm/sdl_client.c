@@ -9,6 +9,12 @@
  *   sdl-client list                 every joystick SDL lists, as a game's controller menu would
  *   sdl-client haptic               SDL_HAPTIC_SINE (period 200 ms, magnitude 16384, 1000 ms),
  *                                   then SDL_HAPTIC_CONSTANT (level 24576, 600 ms)
+ *   sdl-client state                the first joystick's axes and buttons as SDL reads them
+ *   sdl-client hotplug SECONDS      opens the first joystick and rumbles it, as a game in a race;
+ *                                   when SDL says it was removed, and again when one is added,
+ *                                   prints "MS removed" / "MS added: STATE" (MS of
+ *                                   CLOCK_MONOTONIC, STATE read right after the open), and
+ *                                   rumbles the new one; fails when that takes over SECONDS
  * Prints each step with SDL_GetTicks() times; exit status 0 when SDL did every step. With
  * WHEEL_MARKS naming the test wheel's command pipe, it marks "NAME play" right before each effect
  * starts and "NAME stop" when it is over, so the reports can be lined up with the calls.
@@ -153,6 +159,80 @@ static int Haptic(int index) {
     return 0;
 }
 
+static long long MonotonicMs(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+/* "axes A0 A1 ... buttons B0 B1 ...", as SDL has them for a joystick it has opened. */
+static void PrintState(SDL_Joystick* joystick) {
+    printf("axes");
+    for (int i = 0; i < SDL_JoystickNumAxes(joystick); ++i) {
+        printf(" %d", SDL_JoystickGetAxis(joystick, i));
+    }
+    printf(" buttons");
+    for (int i = 0; i < SDL_JoystickNumButtons(joystick); ++i) {
+        printf(" %d", SDL_JoystickGetButton(joystick, i));
+    }
+    printf("\n");
+}
+
+static int State(int index) {
+    SDL_Joystick* joystick = SDL_JoystickOpen(index);
+    if (joystick == NULL) {
+        return Fail("SDL_JoystickOpen");
+    }
+    PrintState(joystick);
+    SDL_JoystickClose(joystick);
+    return 0;
+}
+
+/* A game in a race when the wheel is unplugged and plugged back: SDL's device events, and the
+ * new device's state at the moment the game opens it. */
+static int Hotplug(int index, int seconds) {
+    SDL_Joystick* joystick = SDL_JoystickOpen(index);
+    if (joystick == NULL) {
+        return Fail("SDL_JoystickOpen");
+    }
+    SDL_JoystickID id = SDL_JoystickInstanceID(joystick);
+    if (SDL_JoystickRumble(joystick, 0xC000, 0x8000, 60000) < 0) {
+        return Fail("SDL_JoystickRumble");
+    }
+    printf("%lld playing\n", MonotonicMs());
+    fflush(stdout);
+    int removed = 0;
+    Uint32 end = SDL_GetTicks() + (Uint32)seconds * 1000;
+    while (SDL_GetTicks() < end) {
+        SDL_Event event;
+        if (!SDL_WaitEventTimeout(&event, 50)) {
+            continue;
+        }
+        if (event.type == SDL_JOYDEVICEREMOVED && event.jdevice.which == id) {
+            printf("%lld removed\n", MonotonicMs());
+            fflush(stdout);
+            SDL_JoystickClose(joystick);
+            joystick = NULL;
+            removed = 1;
+        } else if (event.type == SDL_JOYDEVICEADDED && removed) {
+            joystick = SDL_JoystickOpen(event.jdevice.which);
+            if (joystick == NULL) {
+                return Fail("SDL_JoystickOpen of the added device");
+            }
+            printf("%lld added: ", MonotonicMs());
+            PrintState(joystick);
+            if (SDL_JoystickRumble(joystick, 0xC000, 0x8000, 300) < 0) {
+                return Fail("SDL_JoystickRumble on the added device");
+            }
+            SDL_Delay(500);
+            SDL_JoystickClose(joystick);
+            return 0;
+        }
+    }
+    printf("sdl-client: no %s within %d s\n", removed ? "device added" : "removal", seconds);
+    return 1;
+}
+
 static int List(void) {
     if (SDL_Init(SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) < 0) {
         return Fail("SDL_Init");
@@ -197,8 +277,12 @@ int main(int argc, char** argv) {
     }
     int rumble = argc == 5 && strcmp(argv[1], "rumble") == 0;
     int blips = argc == 4 && strcmp(argv[1], "blips") == 0;
-    if (!rumble && !blips && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
-        fprintf(stderr, "usage: sdl-client rumble LOW HIGH MS | blips COUNT MS | haptic | list\n");
+    int state = argc == 2 && strcmp(argv[1], "state") == 0;
+    int hotplug = argc == 3 && strcmp(argv[1], "hotplug") == 0;
+    if (!rumble && !blips && !state && !hotplug && !(argc == 2 && strcmp(argv[1], "haptic") == 0)) {
+        fprintf(stderr,
+                "usage: sdl-client rumble LOW HIGH MS | blips COUNT MS | haptic | state | "
+                "hotplug SECONDS | list\n");
         return 2;
     }
     if (SDL_Init(rumble || blips ? SDL_INIT_GAMECONTROLLER : SDL_INIT_JOYSTICK | SDL_INIT_HAPTIC) <
@@ -214,7 +298,9 @@ int main(int argc, char** argv) {
     int status =
         rumble  ? Rumble(index, (Uint16)atoi(argv[2]), (Uint16)atoi(argv[3]), (Uint32)atoi(argv[4]))
         : blips ? Blips(index, atoi(argv[2]), (Uint32)atoi(argv[3]))
-                : Haptic(index);
+        : state ? State(index)
+        : hotplug ? Hotplug(index, atoi(argv[2]))
+                  : Haptic(index);
     SDL_Quit();
     return status;
 }
