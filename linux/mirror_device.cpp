@@ -214,6 +214,10 @@ bool MirrorDevice::ForwardInput() {
                 continue;
             }
             if (event.type == EV_SYN && event.code == SYN_DROPPED) {
+                if (!dropping_) {
+                    Log("the wheel's input came faster than it was read; its device is brought "
+                        "back to the wheel's state");
+                }
                 dropping_ = true;
                 continue;
             }
