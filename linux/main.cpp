@@ -243,8 +243,9 @@ class Service {
                         break;
                     case kEvdev:
                         if (wheels_.count(wheel) != 0 && !wheels_[wheel].mirror->ForwardInput()) {
-                            // The wheel is going: the udev event that takes its device follows.
-                            Remove(wheels_[wheel].mirror->EvdevFd());
+                            // The wheel's input device is gone: its device goes now, not after
+                            // udevd has had the news, so that games learn of it at once.
+                            Unplugged(wheel);
                         }
                         break;
                 }
@@ -302,9 +303,7 @@ class Service {
             }
         }
         for (const uint32_t id : gone) {
-            Log("wheel " + std::to_string(id) + " unplugged (" + wheels_[id].nodes.hidraw +
-                "); its device goes too");
-            Drop(id);
+            Unplugged(id);
         }
         for (const auto& nodes : present) {
             bool known = false;
@@ -358,6 +357,12 @@ class Service {
         Log("wheel " + std::to_string(id) + " found: " + nodes.name + ", hidraw " + nodes.hidraw +
             ", input " + nodes.event + ", device " + w.mirror->Node());
         Bind(id);
+    }
+
+    void Unplugged(uint32_t id) {
+        Log("wheel " + std::to_string(id) + " unplugged (" + wheels_[id].nodes.hidraw +
+            "); its device goes too");
+        Drop(id);
     }
 
     // The wheel is gone: its effects are over and its device goes. Clients that still hold the
