@@ -340,24 +340,6 @@ void FfBridge::StartDue() {
     }
 }
 
-void FfBridge::StopAll(uint32_t device) {
-    if (driver_ == nullptr || device >= kMaxWheels) {
-        return;
-    }
-    bool stopped = false;
-    for (Effect& effect : effects_[device]) {
-        if (effect.used) {
-            StopParts(device, effect);
-            stopped = true;
-        }
-    }
-    // With nothing to stop, the record's levels are those of a tick with nothing playing, 0:
-    // sent once more so the wheel is told now rather than at the next tick.
-    if (!stopped) {
-        static_cast<dravik::EffectDriver*>(driver_)->SendMotorReport(device);
-    }
-}
-
 void FfBridge::EraseAll(uint32_t device) {
     if (driver_ == nullptr || device >= kMaxWheels) {
         return;

@@ -59,10 +59,8 @@ class FfBridge {
     // An EV_FF event written by a client: play (value > 0: that many times), stop (value 0) or
     // FF_GAIN. Anything else, and ids never uploaded, are ignored.
     void Event(uint32_t device, uint16_t code, int32_t value);
-    // Stops every effect of the wheel (its last client went away).
-    void StopAll(uint32_t device);
-    // Erases every effect of the wheel and gives it full gain again (its device is gone for
-    // good). The gain a client sets stays across opens until then.
+    // Erases every effect of the wheel and gives it full gain again (its device is gone). The
+    // gain a client sets stays across opens until then.
     void EraseAll(uint32_t device);
 
   private:
