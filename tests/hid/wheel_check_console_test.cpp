@@ -33,6 +33,10 @@ TEST(WheelCheckOutput, HoldsBackOnlyAnUnfinishedUtf8Sequence) {
 
 // A screen buffer of this test's own, in a console of its own (the one Wine gives a program
 // started from a terminal cannot make one; this program's output goes to ctest's pipe).
+const char* const kNoConsole =
+    "Wine made no console: its session in this prefix began without a display (run the tests "
+    "with DISPLAY set from the start, as scripts/test does)";
+
 HANDLE ScreenBuffer() {
     static const bool made = (FreeConsole(), AllocConsole() != FALSE);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -54,7 +58,7 @@ std::wstring Shown(HANDLE screen, SHORT row, size_t cells) {
 
 TEST(WheelCheckConsole, ShowsTheLettersWrittenWhereverTheFlushesFall) {
     HANDLE screen = ScreenBuffer();
-    ASSERT_NE(screen, INVALID_HANDLE_VALUE) << "no console: " << GetLastError();
+    ASSERT_TRUE(wheelcheck::IsConsole(screen)) << kNoConsole;
     std::string euros;  // more than the buffer holds, its edge inside a sequence
     for (int i = 0; i < 700; ++i) {
         euros += "\xE2\x82\xAC";
@@ -99,7 +103,7 @@ DWORD RunShipped(const wchar_t* arguments, HANDLE output) {
 // keeps its code page.
 TEST(WheelCheckConsole, ShippedProgramWritesLettersToAConsoleAndUtf8ToAFile) {
     HANDLE screen = ScreenBuffer();
-    ASSERT_NE(screen, INVALID_HANDLE_VALUE) << "no console: " << GetLastError();
+    ASSERT_TRUE(wheelcheck::IsConsole(screen)) << kNoConsole;
     const UINT codePage = GetConsoleOutputCP();
     EXPECT_EQ(RunShipped(L"--id \u00e9\u20ac", screen), 2u);
     const std::wstring shown = Shown(screen, 0, 400);
