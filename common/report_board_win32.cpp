@@ -1,9 +1,8 @@
 #include "report_board_win32.h"
 
-#include <sddl.h>
-
 #include <mutex>
 
+#include "common/services_win32.h"
 #include "common/wheel_ids.h"
 
 namespace wheel {
@@ -55,20 +54,10 @@ ReportBoardBlock* SharedReportBoard::Block() {
         return block_;
     }
     const std::string name = ReportBoardName();
-    for (const char* sddl : kBoardSecurity) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                                  &descriptor, nullptr)) {
-            continue;
-        }
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
-                                      sizeof(ReportBoardBlock), name.c_str());
-        LocalFree(descriptor);
-        if (mapping_ != nullptr) {
-            break;
-        }
-    }
+    mapping_ = CreateUnderFirstSecurity(kBoardSecurity, [&name](SECURITY_ATTRIBUTES* attributes) {
+        return CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0,
+                                  sizeof(ReportBoardBlock), name.c_str());
+    });
     // Made by another program under rights that refuse creation here: reading and writing are
     // all the board needs.
     if (mapping_ == nullptr) {

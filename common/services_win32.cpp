@@ -99,6 +99,26 @@ bool WorkerThreads::Run(WorkFunction work, void* user) {
     return true;
 }
 
+HANDLE CreateUnderFirstSecurity(std::span<const char* const> descriptors,
+                                CreateSharedFunction create, const void* context) {
+    for (const char* sddl : descriptors) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr)) {
+            continue;
+        }
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        HANDLE object = create(&attributes, context);
+        const DWORD error = GetLastError();
+        LocalFree(descriptor);
+        SetLastError(error);
+        if (object != nullptr) {
+            return object;
+        }
+    }
+    return nullptr;
+}
+
 namespace {
 
 // The store event is shared by every process of the session that loads the driver: a game run
@@ -117,22 +137,11 @@ const char* const kStoreEventSecurity[] = {
 };
 
 HANDLE CreateSharedEvent(const char* name) {
-    for (const char* sddl : kStoreEventSecurity) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                                  &descriptor, nullptr)) {
-            continue;
-        }
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        HANDLE event = CreateEventA(&attributes, FALSE, TRUE, name);
-        const DWORD error = GetLastError();
-        LocalFree(descriptor);
-        if (event != nullptr) {
-            SetLastError(error);
-            return event;
-        }
-    }
-    return CreateEventA(nullptr, FALSE, TRUE, name);
+    HANDLE event =
+        CreateUnderFirstSecurity(kStoreEventSecurity, [name](SECURITY_ATTRIBUTES* attributes) {
+            return CreateEventA(attributes, FALSE, TRUE, name);
+        });
+    return event != nullptr ? event : CreateEventA(nullptr, FALSE, TRUE, name);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 
 #include "common/services.h"
 
@@ -63,6 +64,25 @@ class NamedEventLock final : public StoreLock {
   private:
     HANDLE event_ = nullptr;
 };
+
+// Makes a named object shared across processes under the first of `descriptors` (SDDL strings)
+// with which `create` succeeds. Each is tried at creation, not just converted: Windows without
+// integrity levels refuses a label, and a creator that may not set one (an untrusted process)
+// fails the creation itself. Null when none made it, for the caller's own fallback. The last
+// error is that of the last creation tried (ERROR_ALREADY_EXISTS when the object existed).
+using CreateSharedFunction = HANDLE (*)(SECURITY_ATTRIBUTES* attributes, const void* context);
+HANDLE CreateUnderFirstSecurity(std::span<const char* const> descriptors,
+                                CreateSharedFunction create, const void* context);
+
+template <typename Create>
+HANDLE CreateUnderFirstSecurity(std::span<const char* const> descriptors, const Create& create) {
+    return CreateUnderFirstSecurity(
+        descriptors,
+        [](SECURITY_ATTRIBUTES* attributes, const void* context) -> HANDLE {
+            return (*static_cast<const Create*>(context))(attributes);
+        },
+        &create);
+}
 
 // How many handles to a kernel object are open, in all processes (the store event's tells
 // whether another program has the driver loaded); false when it cannot be asked.

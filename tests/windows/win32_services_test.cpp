@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/os_class.h"
 #include "common/registry_win32.h"
@@ -217,6 +218,38 @@ TEST(Win32Services, StoreEventHeldElsewhereHoldsTheDriverUpForItsTimeOutOnly) {
     }
     EXPECT_EQ(handle, 1u);
     CloseHandle(holder);
+}
+
+// Each descriptor is tried at creation: the first that both converts and creates wins.
+TEST(Win32Services, SharedObjectIsMadeUnderTheFirstDescriptorThatCreatesIt) {
+    const char* const labelled = "D:(A;;0x1F0003;;;SY)(A;;0x100002;;;AU)S:(ML;;NW;;;LW)";
+    const char* const plain = "D:(A;;0x1F0003;;;SY)(A;;0x100002;;;AU)";
+    const char* const broken = "D:(A;;nonsense)";
+    const struct {
+        const char* what;
+        std::vector<const char*> descriptors;
+        int refused;  // creations refused (as an untrusted creator's labelled one is)
+        int tries;
+        bool made;
+    } cases[] = {
+        {"the first creates", {labelled, plain}, 0, 1, true},
+        {"a refused creation goes on to the next", {labelled, plain}, 1, 2, true},
+        {"one that does not convert is skipped", {broken, plain}, 0, 1, true},
+        {"none creates", {labelled, broken, plain}, 2, 2, false},
+    };
+    for (const auto& c : cases) {
+        int tries = 0;
+        HANDLE made = wheel::CreateUnderFirstSecurity(
+            c.descriptors, [&](SECURITY_ATTRIBUTES* attributes) -> HANDLE {
+                return tries++ < c.refused ? nullptr
+                                           : CreateEventA(attributes, FALSE, FALSE, nullptr);
+            });
+        EXPECT_EQ(tries, c.tries) << c.what;
+        EXPECT_EQ(made != nullptr, c.made) << c.what;
+        if (made != nullptr) {
+            CloseHandle(made);
+        }
+    }
 }
 
 // Counts starts, forwarding to the real timer.
