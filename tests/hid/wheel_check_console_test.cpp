@@ -82,21 +82,8 @@ TEST(WheelCheckConsole, ShowsTheLettersWrittenWhereverTheFlushesFall) {
 // Runs the shipped program with `arguments` and its standard output and error on `output`.
 DWORD RunShipped(const wchar_t* arguments, HANDLE output) {
     const std::string exe = wintest::DllPathFromEnv("WHEEL_CHECK_EXE");
-    std::wstring line = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = output;
-    PROCESS_INFORMATION process = {};
-    DWORD code = static_cast<DWORD>(-1);
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return code;
+    return static_cast<DWORD>(wintest::RunWithOutput(
+        L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + arguments, output));
 }
 
 // An argument the program echoes reaches a console as letters, a file as UTF-8; the console

@@ -195,22 +195,11 @@ int RunCapturing(const std::string& commandLine, std::string* output) {
     if (out == INVALID_HANDLE_VALUE) {
         return -1;
     }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    DWORD code = static_cast<DWORD>(-1);
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    std::wstring line(commandLine.size(), L'\0');
+    line.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_ACP, 0, commandLine.data(), static_cast<int>(commandLine.size()),
+                            line.data(), static_cast<int>(line.size()))));
+    const int code = wintest::RunWithOutput(line, out);
     CloseHandle(out);
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
@@ -218,7 +207,7 @@ int RunCapturing(const std::string& commandLine, std::string* output) {
     *output = text.str();
     in.close();
     DeleteFileA(file);
-    return static_cast<int>(code);
+    return code;
 }
 
 std::string ThisProgram() {

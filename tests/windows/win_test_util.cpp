@@ -28,6 +28,19 @@ std::string DllPathFromEnv(const char* variable) {
     return path;
 }
 
+namespace {
+
+int WaitForExit(const PROCESS_INFORMATION& process, DWORD timeoutMs) {
+    WaitForSingleObject(process.hProcess, timeoutMs);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
 int Run(const std::string& commandLine, DWORD timeoutMs) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -37,12 +50,22 @@ int Run(const std::string& commandLine, DWORD timeoutMs) {
                         &startup, &process)) {
         return -1;
     }
-    WaitForSingleObject(process.hProcess, timeoutMs);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    return WaitForExit(process, timeoutMs);
+}
+
+int RunWithOutput(const std::wstring& commandLine, HANDLE output, DWORD timeoutMs) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return -1;
+    }
+    return WaitForExit(process, timeoutMs);
 }
 
 std::string ReadString(HKEY root, const std::string& key, const char* valueName) {

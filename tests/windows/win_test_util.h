@@ -14,6 +14,8 @@ std::string DllPathFromEnv(const char* variable);
 
 // Runs a command line and waits; returns its exit code, or -1 when it could not start.
 int Run(const std::string& commandLine, DWORD timeoutMs = 60000);
+// The same with the program's standard output and error on `output` (an inheritable handle).
+int RunWithOutput(const std::wstring& commandLine, HANDLE output, DWORD timeoutMs = 60000);
 
 // Reads a REG_SZ value; empty when missing.
 std::string ReadString(HKEY root, const std::string& key, const char* valueName);
