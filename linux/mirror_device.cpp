@@ -199,8 +199,8 @@ bool MirrorDevice::ForwardInput() {
             return false;
         }
         const size_t count = static_cast<size_t>(got) / sizeof events[0];
-        std::vector<input_event> out;
-        out.reserve(count + 1);
+        std::vector<input_event>& out = forward_;
+        out.clear();
         for (size_t i = 0; i < count; ++i) {
             const input_event& event = events[i];
             // The wheel's node overflowed while we were held up: the kernel threw input away

@@ -57,6 +57,8 @@ class MirrorDevice {
     int32_t abs_[ABS_MAX + 1] = {};
     // After SYN_DROPPED the kernel's events up to the next SYN_REPORT are a torn packet.
     bool dropping_ = false;
+    // What one read passes on, kept so that forwarding input allocates only while it grows.
+    std::vector<input_event> forward_;
 };
 
 }  // namespace rumble
